@@ -1,0 +1,55 @@
+{
+  "variables": {
+    "desktop_sim_dir": "<(module_root_dir)/../desktop-sim"
+  },
+  "targets": [
+    {
+      "target_name": "input_bridge",
+      "sources": ["src/input_bridge.cc"],
+      "include_dirs": ["<!(node -p \"require('node-addon-api').include_dir\")"],
+      "defines": ["NAPI_VERSION=8", "NAPI_DISABLE_CPP_EXCEPTIONS"],
+      "cflags_cc": ["-std=c++17", "-Wall", "-Wextra", "-fno-exceptions"],
+      "conditions": [
+        ["OS=='mac'", {
+          "xcode_settings": {
+            "CLANG_CXX_LANGUAGE_STANDARD": "c++17",
+            "GCC_ENABLE_CPP_EXCEPTIONS": "NO",
+            "MACOSX_DEPLOYMENT_TARGET": "11.0",
+            "OTHER_CPLUSPLUSFLAGS": ["-ObjC++", "-fobjc-arc", "-Wall", "-Wextra"]
+          },
+          "link_settings": {
+            "libraries": [
+              "-framework CoreFoundation",
+              "-framework CoreGraphics",
+              "-framework ApplicationServices",
+              "-framework AppKit",
+              "-framework Foundation"
+            ]
+          }
+        }],
+        ["OS=='linux'", {
+          "include_dirs": ["<(desktop_sim_dir)/include"],
+          "libraries": [
+            "<(desktop_sim_dir)/build/Release/lib.target/libdesktop_sim.so",
+            "-Wl,-rpath,<(desktop_sim_dir)/build/Release/lib.target"
+          ]
+        }]
+      ]
+    }
+  ],
+  "conditions": [
+    ["OS=='mac'", {
+      "targets": [
+        {
+          "target_name": "api_pins",
+          "type": "static_library",
+          "sources": ["<(desktop_sim_dir)/api-pins/api_pins.cc"],
+          "xcode_settings": {
+            "CLANG_CXX_LANGUAGE_STANDARD": "c++17",
+            "MACOSX_DEPLOYMENT_TARGET": "11.0"
+          }
+        }
+      ]
+    }]
+  ]
+}

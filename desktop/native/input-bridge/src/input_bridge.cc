@@ -1,0 +1,438 @@
+// input_bridge: the native layer of the desktop application's main process.
+//
+// One source file for both platforms. On macOS it is compiled as Objective-C++ against the SDK;
+// on Linux as C++ against desktop-sim, which declares the same CoreFoundation and Quartz names.
+// The include path is the only seam: the logic below never asks which platform it runs on.
+//
+// Threads: every exported function runs on a script thread. The only other thread is the tap
+// thread, which owns the event tap and its run loop. The two meet in the module state below,
+// through atomics only; the tap thread never waits for a script thread.
+
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <napi.h>
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <mutex>
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Module state. Process-wide: one tap for the whole process, whichever host environment
+// started it.
+
+// The tap thread is a raw POSIX thread rather than std::thread: with exceptions disabled a
+// std::thread that cannot be created terminates the host, and one still joinable when its
+// destructor runs at process exit aborts it. A pthread handle reports failure as a code and
+// has no destructor.
+struct TapThread {
+  pthread_t handle;
+  bool joinable;
+};
+
+std::atomic<bool> g_running{false};
+std::atomic<bool> g_tsfnActive{false};
+std::atomic<bool> g_fnDown{false};
+std::atomic<bool> g_rightCmdDown{false};
+std::atomic<uint32_t> g_suppressMask{0};
+TapThread g_tapThread{};
+Napi::ThreadSafeFunction g_tsfn;
+// Stored by the tap thread, read by stop to wake the loop. The reference the tap thread takes
+// is kept until stop has joined the thread and is released there, so stop can never wake a
+// run loop that has already been given up.
+std::atomic<CFRunLoopRef> g_tapRunLoop{nullptr};
+// Written and read only on the tap thread.
+CFMachPortRef g_tap = nullptr;
+CFRunLoopSourceRef g_tapSource = nullptr;
+
+// Start, stop and the teardown paths may run on different script threads (worker threads load
+// the addon too); this serialises them. The tap thread never takes it.
+std::mutex g_lifecycleMutex;
+
+// The environment whose thread-safe function the tap reports to. Its clean-up hook ends the
+// tap when that environment is torn down (a worker terminated, the host shutting down).
+struct TapOwner {
+  napi_env env;
+};
+TapOwner* g_tapOwner = nullptr;
+bool g_exitHandlerInstalled = false;
+
+constexpr CGEventMask kTapEventMask = CGEventMaskBit(kCGEventFlagsChanged) |
+                                      CGEventMaskBit(kCGEventOtherMouseDown) |
+                                      CGEventMaskBit(kCGEventOtherMouseUp);
+static_assert(kTapEventMask == 0x6001000, "tap mask covers flags-changed and other-mouse events");
+
+constexpr CFTimeInterval kRunSliceSeconds = 0.5;
+constexpr int64_t kRightCommandKeyCode = 54;
+constexpr int32_t kMinSuppressibleButton = 1;
+constexpr int32_t kMaxSuppressibleButton = 31;
+
+// ---------------------------------------------------------------------------------------------
+// Event records. A delivery carries only this small plain record across threads; the script
+// object is built from it on the script thread. It stays small and trivially copyable so the
+// callable that carries it needs no allocation of its own beyond the queue entry.
+
+enum class RecordKind : uint8_t { kModifier, kButton, kStartFailed };
+enum class Modifier : uint8_t { kFn, kRightCommand };
+
+struct TapRecord {
+  int32_t button;
+  RecordKind kind;
+  Modifier modifier;
+  bool down;
+  bool suppressed;
+};
+
+constexpr const char* kModifierNames[] = {"fn", "rightCommand"};
+
+const char* PhaseName(bool down) {
+  return down ? "down" : "up";
+}
+
+Napi::Object BuildRecordObject(Napi::Env env, const TapRecord& record) {
+  Napi::Object object = Napi::Object::New(env);
+  switch (record.kind) {
+    case RecordKind::kModifier:
+      object.Set("event", kModifierNames[static_cast<int>(record.modifier)]);
+      object.Set("phase", PhaseName(record.down));
+      break;
+    case RecordKind::kButton:
+      object.Set("button", Napi::Number::New(env, static_cast<double>(record.button)));
+      object.Set("phase", PhaseName(record.down));
+      object.Set("suppressed", Napi::Boolean::New(env, record.suppressed));
+      break;
+    case RecordKind::kStartFailed:
+      object.Set("event", "start_failed");
+      object.Set("reason", "tap_create_returned_null");
+      break;
+  }
+  return object;
+}
+
+// Runs on the script thread. A callback that throws leaves its exception pending for the host,
+// which reports it as uncaught; the tap itself is unaffected.
+void DeliverRecord(Napi::Env env, Napi::Function callback, const TapRecord& record) {
+  Napi::Object object = BuildRecordObject(env, record);
+  callback.Call(env.Undefined(), {object});
+}
+
+// Tap thread. Never blocks: the queue is unbounded and the call non-blocking. When the
+// thread-safe function is closing, node-addon-api destroys the delivery and the record is lost.
+void QueueRecord(const TapRecord& record) {
+  if (!g_tsfnActive.load(std::memory_order_acquire)) return;
+  g_tsfn.NonBlockingCall(
+      [record](Napi::Env env, Napi::Function callback) { DeliverRecord(env, callback, record); });
+}
+
+void ReportModifierEdge(Modifier modifier, bool down) {
+  QueueRecord(TapRecord{0, RecordKind::kModifier, modifier, down, false});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tap callback (tap thread, inside the run loop's runs).
+
+void ReenableTap() {
+  if (g_tap != nullptr) CGEventTapEnable(g_tap, true);
+}
+
+void HandleFlagsChanged(CGEventRef event) {
+  const CGEventFlags flags = CGEventGetFlags(event);
+
+  const bool fnDown = (flags & kCGEventFlagMaskSecondaryFn) != 0;
+  if (g_fnDown.exchange(fnDown) != fnDown) ReportModifierEdge(Modifier::kFn, fnDown);
+
+  // The Command flag is shared by both Command keys, so only a change of the right key's own
+  // key code may move the right Command state.
+  if (CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode) != kRightCommandKeyCode) return;
+  const bool commandDown = (flags & kCGEventFlagMaskCommand) != 0;
+  if (g_rightCmdDown.exchange(commandDown) != commandDown) {
+    ReportModifierEdge(Modifier::kRightCommand, commandDown);
+  }
+}
+
+// Returns true when the event is to be swallowed.
+bool HandleOtherMouse(CGEventType type, CGEventRef event) {
+  const auto systemButton = static_cast<int32_t>(
+      static_cast<uint32_t>(CGEventGetIntegerValueField(event, kCGMouseEventButtonNumber)));
+  if (systemButton != 3 && systemButton != 4) return false;
+
+  const int32_t button = systemButton + 1;
+  // One reading of the mask decides both what the script is told and what happens to the event.
+  const bool suppressed = (g_suppressMask.load(std::memory_order_acquire) & (1u << button)) != 0;
+  QueueRecord(TapRecord{button, RecordKind::kButton, Modifier::kFn, type == kCGEventOtherMouseDown,
+                        suppressed});
+  return suppressed;
+}
+
+CGEventRef TapCallback(CGEventTapProxy /*proxy*/, CGEventType type, CGEventRef event,
+                       void* /*userInfo*/) {
+  switch (type) {
+    case kCGEventTapDisabledByTimeout:
+    case kCGEventTapDisabledByUserInput:
+      ReenableTap();
+      return event;
+    case kCGEventFlagsChanged:
+      HandleFlagsChanged(event);
+      return event;
+    case kCGEventOtherMouseDown:
+    case kCGEventOtherMouseUp:
+      return HandleOtherMouse(type, event) ? nullptr : event;
+    default:
+      return event;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Tap thread.
+
+void ReportStartFailed() {
+  QueueRecord(TapRecord{0, RecordKind::kStartFailed, Modifier::kFn, false, false});
+}
+
+bool InstallTap(CFRunLoopRef runLoop) {
+  g_tap = CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+                           kTapEventMask, TapCallback, nullptr);
+  if (g_tap == nullptr) return false;
+  g_tapSource = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, g_tap, 0);
+  if (g_tapSource == nullptr) {
+    // Without a source the loop would have nothing to wait on and spin; treat it as refused.
+    CFRelease(g_tap);
+    g_tap = nullptr;
+    return false;
+  }
+  CFRunLoopAddSource(runLoop, g_tapSource, kCFRunLoopCommonModes);
+  CGEventTapEnable(g_tap, true);
+  return true;
+}
+
+void RemoveTap(CFRunLoopRef runLoop) {
+  if (g_tapSource != nullptr) {
+    CFRunLoopRemoveSource(runLoop, g_tapSource, kCFRunLoopCommonModes);
+    CFRelease(g_tapSource);
+    g_tapSource = nullptr;
+  }
+  if (g_tap != nullptr) {
+    CGEventTapEnable(g_tap, false);
+    CFRelease(g_tap);
+    g_tap = nullptr;
+  }
+}
+
+void TapThreadMain() {
+  CFRunLoopRef runLoop = CFRunLoopGetCurrent();
+  CFRetain(runLoop);
+  g_tapRunLoop.store(runLoop, std::memory_order_release);
+
+  if (!InstallTap(runLoop)) {
+    ReportStartFailed();
+    return;
+  }
+  // A stop that lands before the first run is still seen: either the flag is already clear, or
+  // the pending stop makes the next run return at once.
+  while (g_running.load(std::memory_order_acquire)) {
+    CFRunLoopRunInMode(kCFRunLoopDefaultMode, kRunSliceSeconds, false);
+  }
+  RemoveTap(runLoop);
+}
+
+void* TapThreadEntry(void* /*unused*/) {
+  TapThreadMain();
+  return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Ending the tap: shared by stop, environment teardown and process exit.
+
+enum class TsfnDisposal {
+  kRelease,  // stop: queued records still reach the callback after stop returns
+  kDiscard,  // teardown and exit: the host closes the function itself; calling it is unsafe
+};
+
+// Caller holds g_lifecycleMutex. Returns false when the tap was not running.
+bool EndTap(TsfnDisposal disposal) {
+  if (!g_running.load(std::memory_order_acquire)) return false;
+  if (disposal == TsfnDisposal::kDiscard) {
+    // Past this point the environment may be going away: stop queueing before anything else.
+    g_tsfnActive.store(false, std::memory_order_release);
+  }
+  g_running.store(false, std::memory_order_release);
+  if (CFRunLoopRef runLoop = g_tapRunLoop.load(std::memory_order_acquire)) {
+    CFRunLoopStop(runLoop);
+  }
+  if (g_tapThread.joinable) {
+    pthread_join(g_tapThread.handle, nullptr);
+    g_tapThread.joinable = false;
+  }
+  // The thread has ended: nothing else can touch the loop reference now.
+  if (CFRunLoopRef runLoop = g_tapRunLoop.exchange(nullptr, std::memory_order_acq_rel)) {
+    CFRelease(runLoop);
+  }
+  if (g_tsfnActive.exchange(false, std::memory_order_acq_rel) &&
+      disposal == TsfnDisposal::kRelease) {
+    g_tsfn.Release();
+  }
+  // The old function lives on with the host until its queue has drained; the slot is free for
+  // the next start at once, and the old callback keeps the records queued before this stop.
+  g_tsfn = Napi::ThreadSafeFunction();
+  return true;
+}
+
+void EndTapAtExit() {
+  std::lock_guard<std::mutex> lock(g_lifecycleMutex);
+  EndTap(TsfnDisposal::kDiscard);
+}
+
+void EndTapAtTeardown(void* arg) {
+  auto* owner = static_cast<TapOwner*>(arg);
+  std::lock_guard<std::mutex> lock(g_lifecycleMutex);
+  if (owner == g_tapOwner) {
+    EndTap(TsfnDisposal::kDiscard);
+    g_tapOwner = nullptr;
+  }
+  delete owner;
+}
+
+// Caller holds g_lifecycleMutex.
+void AdoptOwner(napi_env env) {
+  if (!g_exitHandlerInstalled) {
+    // Runs before the static destructors, so the tap thread is gone before they do.
+    g_exitHandlerInstalled = std::atexit(EndTapAtExit) == 0;
+  }
+  auto* owner = new TapOwner{env};
+  if (napi_add_env_cleanup_hook(env, EndTapAtTeardown, owner) != napi_ok) {
+    delete owner;
+    owner = nullptr;
+  }
+  g_tapOwner = owner;
+}
+
+// Caller holds g_lifecycleMutex. A hook registered by another environment cannot be removed
+// from here; it stays registered and finds itself stale when it runs.
+void DisownTap(napi_env env) {
+  if (g_tapOwner == nullptr) return;
+  if (g_tapOwner->env == env &&
+      napi_remove_env_cleanup_hook(env, EndTapAtTeardown, g_tapOwner) == napi_ok) {
+    delete g_tapOwner;
+  }
+  g_tapOwner = nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Script functions.
+
+Napi::Value RaiseTypeError(Napi::Env env, const char* usage) {
+  Napi::TypeError::New(env, usage).ThrowAsJavaScriptException();
+  return env.Null();
+}
+
+Napi::Value RaiseRangeError(Napi::Env env, const char* message) {
+  Napi::RangeError::New(env, message).ThrowAsJavaScriptException();
+  return env.Null();
+}
+
+// Caller holds g_lifecycleMutex.
+void UndoStart() {
+  g_running.store(false, std::memory_order_release);
+  g_tsfnActive.store(false, std::memory_order_release);
+  g_tsfn.Release();
+  g_tsfn = Napi::ThreadSafeFunction();
+}
+
+Napi::Value Start(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  std::lock_guard<std::mutex> lock(g_lifecycleMutex);
+  if (g_running.load(std::memory_order_acquire)) return Napi::Boolean::New(env, true);
+  if (info.Length() < 1 || !info[0].IsFunction()) {
+    return RaiseTypeError(env, "start(callback) requires a function");
+  }
+
+  g_tsfn = Napi::ThreadSafeFunction::New(env, info[0].As<Napi::Function>(), "input-bridge-callback",
+                                         0, 1);
+  if (static_cast<napi_threadsafe_function>(g_tsfn) == nullptr) {
+    // The host's error is pending; nothing was set.
+    return env.Null();
+  }
+  g_tsfnActive.store(true, std::memory_order_release);
+  g_running.store(true, std::memory_order_release);
+
+  const int err = pthread_create(&g_tapThread.handle, nullptr, TapThreadEntry, nullptr);
+  if (err != 0) {
+    UndoStart();
+    Napi::Error::New(env, "start: the tap thread could not be created")
+        .ThrowAsJavaScriptException();
+    return env.Null();
+  }
+  g_tapThread.joinable = true;
+  AdoptOwner(env);
+  return Napi::Boolean::New(env, true);
+}
+
+Napi::Value Stop(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  std::lock_guard<std::mutex> lock(g_lifecycleMutex);
+  const bool stopped = EndTap(TsfnDisposal::kRelease);
+  if (stopped) DisownTap(env);
+  return Napi::Boolean::New(env, stopped);
+}
+
+Napi::Value IsRunning(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), g_running.load(std::memory_order_acquire));
+}
+
+Napi::Value SetSuppress(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 2 || !info[0].IsNumber() || !info[1].IsBoolean()) {
+    return RaiseTypeError(env, "setSuppress(button: number, on: boolean)");
+  }
+  const int32_t button = info[0].As<Napi::Number>().Int32Value();
+  const bool on = info[1].As<Napi::Boolean>().Value();
+  if (button < kMinSuppressibleButton || button > kMaxSuppressibleButton) {
+    return RaiseRangeError(env, "button out of range");
+  }
+  // Only script threads write the mask, so a plain load and store suffice.
+  const uint32_t bit = 1u << button;
+  uint32_t mask = g_suppressMask.load(std::memory_order_acquire);
+  mask = on ? (mask | bit) : (mask & ~bit);
+  g_suppressMask.store(mask, std::memory_order_release);
+  return Napi::Number::New(env, static_cast<double>(mask));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Registration.
+
+using FunctionMaker = Napi::Function (*)(napi_env, const char*, void*);
+
+struct ExportEntry {
+  const char* name;
+  FunctionMaker make;
+};
+
+// Registration order is the order of the properties on the exports object.
+const ExportEntry kExports[] = {
+    {"start", &Napi::Function::New<Start>},
+    {"stop", &Napi::Function::New<Stop>},
+    {"setSuppress", &Napi::Function::New<SetSuppress>},
+    {"isRunning", &Napi::Function::New<IsRunning>},
+};
+
+}  // namespace
+
+extern "C" {
+
+NAPI_MODULE_EXPORT int32_t node_api_module_get_api_version_v1(void) {
+  return 8;
+}
+
+// Installs the functions and nothing else: loading starts no thread and calls no system service.
+NAPI_MODULE_EXPORT napi_value napi_register_module_v1(napi_env env, napi_value exports) {
+  Napi::Object target(env, exports);
+  for (const ExportEntry& entry : kExports) {
+    target.Set(entry.name, entry.make(env, nullptr, nullptr));
+  }
+  return exports;
+}
+
+}  // extern "C"

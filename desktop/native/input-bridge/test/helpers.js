@@ -1,0 +1,102 @@
+'use strict';
+// Shared fixture for the addon suites: the addon, the simulated desktop, and small waits.
+const assert = require('node:assert/strict');
+const path = require('node:path');
+
+const bridge = require('..');
+const sim = require('../../desktop-sim');
+
+const EventType = Object.freeze({
+  leftMouseDown: 1,
+  leftMouseUp: 2,
+  keyDown: 10,
+  flagsChanged: 12,
+  otherMouseDown: 25,
+  otherMouseUp: 26,
+});
+
+const Flag = Object.freeze({
+  shift: 0x20000,
+  control: 0x40000,
+  option: 0x80000,
+  command: 0x100000,
+  fn: 0x800000,
+});
+
+const KeyCode = Object.freeze({ rightCommand: 54, leftCommand: 55, shift: 56, fn: 63 });
+
+// System button numbers are zero-based: 3 and 4 are the script's buttons 4 and 5.
+const press = (systemButton) => ({ type: EventType.otherMouseDown, button: systemButton });
+const release = (systemButton) => ({ type: EventType.otherMouseUp, button: systemButton });
+const flags = (keycode, ...masks) => ({
+  type: EventType.flagsChanged,
+  keycode,
+  flags: masks.reduce((a, b) => a | b, 0),
+});
+
+const WAIT_MS = 10000;
+
+async function waitFor(predicate, what, timeoutMs = WAIT_MS) {
+  const deadline = Date.now() + timeoutMs;
+  while (!predicate()) {
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
+    await new Promise((resolve) => setImmediate(resolve));
+  }
+}
+
+// Lets every delivery already queued run: the host drains a thread-safe function's queue in
+// one turn of the event loop, so two turns after the last queueing nothing is left in flight.
+async function settle() {
+  for (let i = 0; i < 3; i++) {
+    await new Promise((resolve) => setImmediate(resolve));
+    await new Promise((resolve) => setTimeout(resolve, 0));
+  }
+}
+
+function recorder() {
+  const records = [];
+  const callback = (record) => records.push(record);
+  return { records, callback };
+}
+
+async function waitForTap() {
+  await waitFor(() => sim.taps().length === 1 && sim.taps()[0].enabled, 'the event tap');
+}
+
+// Starts the tap with a fresh recorder and waits until the tap is installed.
+async function startRecording() {
+  const rec = recorder();
+  assert.equal(bridge.start(rec.callback), true);
+  await waitForTap();
+  return rec;
+}
+
+function sendAll(events) {
+  return events.map((event) => sim.hid.send(event));
+}
+
+function assertLedgerClean() {
+  assert.equal(sim.cf.misuse(), 0, `CoreFoundation misuse: ${JSON.stringify(sim.cf.misuseLog?.())}`);
+  assert.equal(sim.cf.live(), 0, 'every CoreFoundation reference taken was released');
+}
+
+const addonDir = path.resolve(__dirname, '..');
+
+module.exports = {
+  bridge,
+  sim,
+  EventType,
+  Flag,
+  KeyCode,
+  press,
+  release,
+  flags,
+  waitFor,
+  settle,
+  recorder,
+  waitForTap,
+  startRecording,
+  sendAll,
+  assertLedgerClean,
+  addonDir,
+};

@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# The main job: the event tap on the simulated desktop, then a real transcription.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+native="$root/desktop/native"
+
+bash "$root/scripts/setup.sh" >/dev/null
+
+echo "== input_bridge: the global event tap on the simulated desktop"
+node "$native/input-bridge/demo/tap.js"
+
+if [ -x "$native/speech-recognizer/scripts/demo.sh" ]; then
+  echo
+  echo "== palvorin-speech-recognizer: transcribing a real recording"
+  bash "$native/speech-recognizer/scripts/demo.sh"
+fi

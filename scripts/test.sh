@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The whole test suite: set-up, the desktop-sim and addon suites, the addon suites again under
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the speech program's suite.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+native="$root/desktop/native"
+
+bash "$root/scripts/setup.sh"
+
+echo "== desktop-sim"
+(cd "$native/desktop-sim" && npm test)
+
+echo "== input-bridge"
+(cd "$native/input-bridge" && npm test)
+
+echo "== input-bridge under AddressSanitizer and UndefinedBehaviorSanitizer"
+bash "$root/scripts/sanitize.sh"
+
+if [ -x "$native/speech-recognizer/scripts/test.sh" ]; then
+  echo "== palvorin-speech-recognizer"
+  bash "$native/speech-recognizer/scripts/test.sh"
+fi
