@@ -1,0 +1,277 @@
+// Compile-time pins of the types, constants and signatures that the input bridge relies on.
+// It includes only the public umbrella headers, so the same file compiles against the macOS SDK
+// and against desktop-sim: a stand-in that drifts from the platform breaks its own build.
+#include <ApplicationServices/ApplicationServices.h>
+
+#include <cstdint>
+#include <type_traits>
+
+namespace {
+
+template <typename A, typename B>
+constexpr bool kSame = std::is_same<A, B>::value;
+
+template <typename E, typename U>
+constexpr bool EnumOver() {
+  if constexpr (std::is_enum<E>::value) {
+    return std::is_same<std::underlying_type_t<E>, U>::value;
+  } else {
+    return false;
+  }
+}
+
+// Scalar and reference types.
+static_assert(kSame<Boolean, unsigned char>, "Boolean is unsigned char, not bool");
+static_assert(kSame<UInt8, unsigned char>);
+static_assert(kSame<SInt8, signed char>);
+static_assert(kSame<UInt16, unsigned short>);
+static_assert(kSame<SInt16, short>);
+static_assert(kSame<UInt32, unsigned int>);
+static_assert(kSame<SInt32, int>);
+static_assert(kSame<UInt64, unsigned long long>);
+static_assert(kSame<SInt64, long long>);
+static_assert(kSame<UniChar, unsigned short>);
+static_assert(kSame<UniCharCount, unsigned long>);
+static_assert(kSame<CFIndex, long>);
+static_assert(kSame<CFTypeID, unsigned long>);
+static_assert(kSame<CFOptionFlags, unsigned long>);
+static_assert(kSame<CFHashCode, unsigned long>);
+static_assert(kSame<CFStringEncoding, UInt32>);
+static_assert(kSame<CFTimeInterval, double>);
+static_assert(kSame<CFAbsoluteTime, double>);
+static_assert(kSame<CGFloat, double>);
+static_assert(kSame<CFTypeRef, const void*>);
+static_assert(kSame<CFStringRef, const struct __CFString*>);
+static_assert(kSame<CFMutableStringRef, struct __CFString*>);
+static_assert(kSame<CFAllocatorRef, const struct __CFAllocator*>);
+static_assert(kSame<CFBooleanRef, const struct __CFBoolean*>);
+static_assert(kSame<CFRunLoopRef, struct __CFRunLoop*>);
+static_assert(kSame<CFRunLoopSourceRef, struct __CFRunLoopSource*>);
+static_assert(kSame<CFRunLoopMode, CFStringRef>);
+static_assert(kSame<CFMachPortRef, struct __CFMachPort*>);
+static_assert(kSame<CGEventRef, struct __CGEvent*>);
+static_assert(kSame<CGEventSourceRef, struct __CGEventSource*>);
+static_assert(kSame<CGEventTapProxy, struct __CGEventTapProxy*>);
+static_assert(kSame<CGEventMask, uint64_t>);
+static_assert(kSame<CGEventFlags, uint64_t>);
+static_assert(kSame<CGEventTimestamp, uint64_t>);
+static_assert(kSame<CGEventSourceKeyboardType, uint32_t>);
+static_assert(kSame<CGKeyCode, uint16_t>);
+static_assert(kSame<CGCharCode, uint16_t>);
+static_assert(kSame<CGButtonCount, uint32_t>);
+static_assert(kSame<CGWheelCount, uint32_t>);
+static_assert(kSame<decltype(CFRange::location), CFIndex>);
+static_assert(kSame<decltype(CFRange::length), CFIndex>);
+static_assert(kSame<decltype(CGPoint::x), CGFloat> && kSame<decltype(CGPoint::y), CGFloat>);
+static_assert(kSame<decltype(CGSize::width), CGFloat>);
+static_assert(kSame<decltype(CGRect::origin), CGPoint> && kSame<decltype(CGRect::size), CGSize>);
+static_assert(
+    kSame<CGEventTapCallBack, CGEventRef (*)(CGEventTapProxy, CGEventType, CGEventRef, void*)>);
+
+// Named CF_ENUMs are enum types over these integers; CF_OPTIONS are plain integers.
+static_assert(EnumOver<CFComparisonResult, CFIndex>());
+static_assert(EnumOver<CFStringBuiltInEncodings, CFStringEncoding>());
+static_assert(EnumOver<CFRunLoopRunResult, SInt32>());
+static_assert(EnumOver<CGEventType, uint32_t>());
+static_assert(EnumOver<CGEventField, uint32_t>());
+static_assert(EnumOver<CGEventTapLocation, uint32_t>());
+static_assert(EnumOver<CGEventTapPlacement, uint32_t>());
+static_assert(EnumOver<CGEventTapOptions, uint32_t>());
+static_assert(EnumOver<CGMouseButton, uint32_t>());
+static_assert(EnumOver<CGScrollEventUnit, uint32_t>());
+static_assert(EnumOver<CGEventMouseSubtype, uint32_t>());
+static_assert(EnumOver<CGEventSourceStateID, int32_t>());
+static_assert(!std::is_enum<CGEventFlags>::value, "CGEventFlags is CF_OPTIONS: a plain integer");
+static_assert(!std::is_convertible<int, CGEventField>::value, "an int is no CGEventField");
+static_assert(!std::is_convertible<int, CGEventType>::value, "an int is no CGEventType");
+static_assert(!std::is_convertible<bool*, Boolean*>::value, "bool* is no Boolean*");
+
+// Constant values.
+struct ValueRow {
+  unsigned long long actual;
+  unsigned long long expected;
+};
+
+constexpr ValueRow kValues[] = {
+    // CGEventType
+    {kCGEventNull, 0},
+    {kCGEventLeftMouseDown, 1},
+    {kCGEventLeftMouseUp, 2},
+    {kCGEventRightMouseDown, 3},
+    {kCGEventRightMouseUp, 4},
+    {kCGEventMouseMoved, 5},
+    {kCGEventLeftMouseDragged, 6},
+    {kCGEventRightMouseDragged, 7},
+    {kCGEventKeyDown, 10},
+    {kCGEventKeyUp, 11},
+    {kCGEventFlagsChanged, 12},
+    {kCGEventScrollWheel, 22},
+    {kCGEventTabletPointer, 23},
+    {kCGEventTabletProximity, 24},
+    {kCGEventOtherMouseDown, 25},
+    {kCGEventOtherMouseUp, 26},
+    {kCGEventOtherMouseDragged, 27},
+    {kCGEventTapDisabledByTimeout, 0xFFFFFFFEu},
+    {kCGEventTapDisabledByUserInput, 0xFFFFFFFFu},
+    // CGEventFlags
+    {kCGEventFlagMaskAlphaShift, 0x00010000},
+    {kCGEventFlagMaskShift, 0x00020000},
+    {kCGEventFlagMaskControl, 0x00040000},
+    {kCGEventFlagMaskAlternate, 0x00080000},
+    {kCGEventFlagMaskCommand, 0x00100000},
+    {kCGEventFlagMaskNumericPad, 0x00200000},
+    {kCGEventFlagMaskHelp, 0x00400000},
+    {kCGEventFlagMaskSecondaryFn, 0x00800000},
+    {kCGEventFlagMaskNonCoalesced, 0x00000100},
+    // CGEventField
+    {kCGMouseEventNumber, 0},
+    {kCGMouseEventClickState, 1},
+    {kCGMouseEventPressure, 2},
+    {kCGMouseEventButtonNumber, 3},
+    {kCGMouseEventDeltaX, 4},
+    {kCGMouseEventDeltaY, 5},
+    {kCGMouseEventSubtype, 7},
+    {kCGKeyboardEventAutorepeat, 8},
+    {kCGKeyboardEventKeycode, 9},
+    {kCGKeyboardEventKeyboardType, 10},
+    {kCGScrollWheelEventDeltaAxis1, 11},
+    {kCGScrollWheelEventDeltaAxis2, 12},
+    {kCGScrollWheelEventInstantMouser, 14},
+    {kCGEventTargetUnixProcessID, 40},
+    {kCGEventSourceUnixProcessID, 41},
+    {kCGEventSourceUserData, 42},
+    {kCGEventSourceStateID, 45},
+    {kCGScrollWheelEventIsContinuous, 88},
+    {kCGScrollWheelEventFixedPtDeltaAxis1, 93},
+    {kCGScrollWheelEventFixedPtDeltaAxis2, 94},
+    {kCGScrollWheelEventPointDeltaAxis1, 96},
+    {kCGScrollWheelEventPointDeltaAxis2, 97},
+    {kCGScrollWheelEventScrollPhase, 99},
+    {kCGScrollWheelEventMomentumPhase, 123},
+    // Tap location, placement, options
+    {kCGHIDEventTap, 0},
+    {kCGSessionEventTap, 1},
+    {kCGAnnotatedSessionEventTap, 2},
+    {kCGHeadInsertEventTap, 0},
+    {kCGTailAppendEventTap, 1},
+    {kCGEventTapOptionDefault, 0},
+    {kCGEventTapOptionListenOnly, 1},
+    // Mouse buttons, scroll units, mouse subtypes
+    {kCGMouseButtonLeft, 0},
+    {kCGMouseButtonRight, 1},
+    {kCGMouseButtonCenter, 2},
+    {kCGScrollEventUnitPixel, 0},
+    {kCGScrollEventUnitLine, 1},
+    {kCGEventMouseSubtypeDefault, 0},
+    {kCGEventMouseSubtypeTabletPoint, 1},
+    {kCGEventMouseSubtypeTabletProximity, 2},
+    // Run loop results
+    {kCFRunLoopRunFinished, 1},
+    {kCFRunLoopRunStopped, 2},
+    {kCFRunLoopRunTimedOut, 3},
+    {kCFRunLoopRunHandledSource, 4},
+    // String encodings
+    {kCFStringEncodingMacRoman, 0},
+    {kCFStringEncodingISOLatin1, 0x0201},
+    {kCFStringEncodingASCII, 0x0600},
+    {kCFStringEncodingUnicode, 0x0100},
+    {kCFStringEncodingUTF8, 0x08000100},
+    {kCFStringEncodingUTF16, 0x0100},
+    {kCFStringEncodingUTF16BE, 0x10000100},
+    {kCFStringEncodingUTF16LE, 0x14000100},
+    {kCFStringEncodingUTF32, 0x0c000100},
+    {kCFStringEncodingInvalidId, 0xffffffffu},
+    // Event masks
+    {CGEventMaskBit(kCGEventFlagsChanged) | CGEventMaskBit(kCGEventOtherMouseDown) |
+         CGEventMaskBit(kCGEventOtherMouseUp),
+     0x6001000},
+    {kCGEventMaskForAllEvents, ~0ull},
+    {kCGAnyInputEventType, 0xFFFFFFFFu},
+};
+
+constexpr bool AllValuesMatch() {
+  for (const ValueRow& row : kValues) {
+    if (row.actual != row.expected) return false;
+  }
+  return true;
+}
+static_assert(AllValuesMatch(), "a constant differs from its platform value");
+
+// Signed values, kept apart from the unsigned table.
+static_assert(kCGEventSourceStatePrivate == -1);
+static_assert(kCGEventSourceStateCombinedSessionState == 0);
+static_assert(kCGEventSourceStateHIDSystemState == 1);
+static_assert(kCFCompareLessThan == -1 && kCFCompareEqualTo == 0 && kCFCompareGreaterThan == 1);
+static_assert(kCFNotFound == -1);
+
+// Signatures (decltype of the function's address pins parameter types and constness).
+static_assert(kSame<decltype(&CFGetTypeID), CFTypeID (*)(CFTypeRef)>);
+static_assert(kSame<decltype(&CFRetain), CFTypeRef (*)(CFTypeRef)>);
+static_assert(kSame<decltype(&CFRelease), void (*)(CFTypeRef)>);
+static_assert(kSame<decltype(&CFEqual), Boolean (*)(CFTypeRef, CFTypeRef)>);
+static_assert(kSame<decltype(kCFAllocatorDefault), const CFAllocatorRef>);
+static_assert(kSame<decltype(kCFBooleanTrue), const CFBooleanRef>);
+static_assert(kSame<decltype(kCFBooleanFalse), const CFBooleanRef>);
+static_assert(kSame<decltype(&CFBooleanGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&CFBooleanGetValue), Boolean (*)(CFBooleanRef)>);
+static_assert(kSame<decltype(&CFRangeMake), CFRange (*)(CFIndex, CFIndex)>);
+static_assert(kSame<decltype(&CFStringGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&__CFStringMakeConstantString), CFStringRef (*)(const char*)>);
+static_assert(kSame<decltype(CFSTR("pin")), CFStringRef>);
+static_assert(kSame<decltype(&CFStringCreateWithCString),
+                    CFStringRef (*)(CFAllocatorRef, const char*, CFStringEncoding)>);
+static_assert(
+    kSame<decltype(&CFStringCreateWithBytes),
+          CFStringRef (*)(CFAllocatorRef, const UInt8*, CFIndex, CFStringEncoding, Boolean)>);
+static_assert(kSame<decltype(&CFStringGetLength), CFIndex (*)(CFStringRef)>);
+static_assert(
+    kSame<decltype(&CFStringGetMaximumSizeForEncoding), CFIndex (*)(CFIndex, CFStringEncoding)>);
+static_assert(
+    kSame<decltype(&CFStringGetBytes), CFIndex (*)(CFStringRef, CFRange, CFStringEncoding, UInt8,
+                                                   Boolean, UInt8*, CFIndex, CFIndex*)>);
+static_assert(kSame<decltype(&CFStringGetCString),
+                    Boolean (*)(CFStringRef, char*, CFIndex, CFStringEncoding)>);
+static_assert(
+    kSame<decltype(&CFStringGetCStringPtr), const char* (*)(CFStringRef, CFStringEncoding)>);
+static_assert(kSame<decltype(kCFRunLoopDefaultMode), const CFRunLoopMode>);
+static_assert(kSame<decltype(kCFRunLoopCommonModes), const CFRunLoopMode>);
+static_assert(kSame<decltype(&CFRunLoopGetCurrent), CFRunLoopRef (*)()>);
+static_assert(kSame<decltype(&CFRunLoopRun), void (*)()>);
+static_assert(kSame<decltype(&CFRunLoopRunInMode),
+                    CFRunLoopRunResult (*)(CFRunLoopMode, CFTimeInterval, Boolean)>);
+static_assert(kSame<decltype(&CFRunLoopStop), void (*)(CFRunLoopRef)>);
+static_assert(kSame<decltype(&CFRunLoopWakeUp), void (*)(CFRunLoopRef)>);
+static_assert(kSame<decltype(&CFRunLoopAddSource),
+                    void (*)(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode)>);
+static_assert(kSame<decltype(&CFRunLoopRemoveSource),
+                    void (*)(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode)>);
+static_assert(kSame<decltype(&CFRunLoopContainsSource),
+                    Boolean (*)(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode)>);
+static_assert(kSame<decltype(&CFRunLoopSourceInvalidate), void (*)(CFRunLoopSourceRef)>);
+static_assert(kSame<decltype(&CFMachPortCreateRunLoopSource),
+                    CFRunLoopSourceRef (*)(CFAllocatorRef, CFMachPortRef, CFIndex)>);
+static_assert(kSame<decltype(&CFMachPortInvalidate), void (*)(CFMachPortRef)>);
+static_assert(kSame<decltype(&CFMachPortIsValid), Boolean (*)(CFMachPortRef)>);
+static_assert(kSame<decltype(CGPointZero), const CGPoint>);
+static_assert(kSame<decltype(CGSizeZero), const CGSize>);
+static_assert(kSame<decltype(CGRectZero), const CGRect>);
+static_assert(kSame<decltype(&CGPointMake), CGPoint (*)(CGFloat, CGFloat)>);
+static_assert(kSame<decltype(&CGSizeMake), CGSize (*)(CGFloat, CGFloat)>);
+static_assert(kSame<decltype(&CGRectMake), CGRect (*)(CGFloat, CGFloat, CGFloat, CGFloat)>);
+static_assert(kSame<decltype(CGPointEqualToPoint(CGPointZero, CGPointZero)), bool>);
+static_assert(kSame<decltype(&CGEventTapCreate),
+                    CFMachPortRef (*)(CGEventTapLocation, CGEventTapPlacement, CGEventTapOptions,
+                                      CGEventMask, CGEventTapCallBack, void*)>);
+static_assert(kSame<decltype(&CGEventTapEnable), void (*)(CFMachPortRef, bool)>);
+static_assert(kSame<decltype(&CGEventTapIsEnabled), bool (*)(CFMachPortRef)>);
+static_assert(kSame<decltype(&CGEventGetType), CGEventType (*)(CGEventRef)>);
+static_assert(kSame<decltype(&CGEventGetFlags), CGEventFlags (*)(CGEventRef)>);
+static_assert(kSame<decltype(&CGEventSetFlags), void (*)(CGEventRef, CGEventFlags)>);
+static_assert(kSame<decltype(&CGEventGetIntegerValueField), int64_t (*)(CGEventRef, CGEventField)>);
+static_assert(
+    kSame<decltype(&CGEventSetIntegerValueField), void (*)(CGEventRef, CGEventField, int64_t)>);
+static_assert(kSame<decltype(&CGEventGetLocation), CGPoint (*)(CGEventRef)>);
+static_assert(kSame<decltype(&CGEventSetLocation), void (*)(CGEventRef, CGPoint)>);
+static_assert(kSame<decltype(&CGEventGetTimestamp), CGEventTimestamp (*)(CGEventRef)>);
+
+}  // namespace

@@ -1,0 +1,46 @@
+#!/usr/bin/env node
+'use strict';
+// Runs node-gyp with Node's headers taken from the running node's installation, so that the
+// build never downloads them. desktop-sim exists for Linux only; elsewhere there is nothing to
+// build and the script says so.
+const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
+
+const packageDir = path.resolve(__dirname, '..');
+
+function localNodeDir() {
+  const prefix = path.dirname(path.dirname(process.execPath));
+  return fs.existsSync(path.join(prefix, 'include', 'node', 'node_api.h')) ? prefix : null;
+}
+
+function nodeGypCommand() {
+  try {
+    return [process.execPath, require.resolve('node-gyp/bin/node-gyp.js', { paths: [packageDir] })];
+  } catch {
+    return ['node-gyp'];  // the copy npm puts on PATH for install scripts
+  }
+}
+
+function main(argv) {
+  if (process.platform !== 'linux') {
+    console.log('desktop-sim: nothing to build on ' + process.platform + ' (Linux only)');
+    return 0;
+  }
+  const nodedir = process.env.npm_config_nodedir || localNodeDir();
+  if (!nodedir) {
+    console.error('desktop-sim: no Node headers next to ' + process.execPath +
+                  ' (include/node/node_api.h); set npm_config_nodedir');
+    return 1;
+  }
+  const [command, ...prefix] = nodeGypCommand();
+  const args = [...prefix, ...(argv.length ? argv : ['rebuild']), `--nodedir=${nodedir}`];
+  const result = spawnSync(command, args, { cwd: packageDir, stdio: 'inherit' });
+  if (result.error) {
+    console.error('desktop-sim: cannot run node-gyp: ' + result.error.message);
+    return 1;
+  }
+  return result.status === null ? 1 : result.status;
+}
+
+process.exitCode = main(process.argv.slice(2));

@@ -1,0 +1,324 @@
+// The control module's native half: thin bindings of the control surface for index.js, which
+// validates every argument before it gets here. Also hosts the probe-tap test fixture.
+#include <napi.h>
+
+#include <desktop_sim/control.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "probe_tap.h"
+
+namespace {
+
+using desktop_sim_fixture::ProbeOptions;
+using desktop_sim_fixture::ProbeTap;
+using desktop_sim_fixture::Verdict;
+
+constexpr uint64_t kMaxSafeInteger = (1ull << 53) - 1;
+
+// Probes belong to the environment that made them; its teardown stops their threads.
+struct Probes {
+  int next_id = 1;
+  std::map<int, std::unique_ptr<ProbeTap>> live;
+};
+
+Probes& ProbesOf(Napi::Env env) {
+  Probes* probes = env.GetInstanceData<Probes>();
+  if (probes == nullptr) {
+    probes = new Probes();
+    env.SetInstanceData(probes);
+  }
+  return *probes;
+}
+
+Napi::Value Unsigned64(Napi::Env env, uint64_t value) {
+  if (value <= kMaxSafeInteger) return Napi::Number::New(env, static_cast<double>(value));
+  return Napi::BigInt::New(env, value);
+}
+
+bool ThrowType(Napi::Env env, const char* message) {
+  Napi::TypeError::New(env, message).ThrowAsJavaScriptException();
+  return false;
+}
+
+bool ReadEvent(const Napi::CallbackInfo& info, desktop_sim_event* event) {
+  if (info.Length() < 6 || !info[0].IsNumber() || !info[1].IsNumber() || !info[2].IsBigInt() ||
+      !info[3].IsNumber() || !info[4].IsNumber() || !info[5].IsNumber()) {
+    return ThrowType(info.Env(), "internal: (type, button, flags: bigint, keycode, x, y)");
+  }
+  bool lossless = true;
+  event->type = info[0].As<Napi::Number>().Uint32Value();
+  event->button = info[1].As<Napi::Number>().Int64Value();
+  event->flags = info[2].As<Napi::BigInt>().Uint64Value(&lossless);
+  event->keycode = info[3].As<Napi::Number>().Int64Value();
+  event->x = info[4].As<Napi::Number>().DoubleValue();
+  event->y = info[5].As<Napi::Number>().DoubleValue();
+  return true;
+}
+
+Napi::Value Reset(const Napi::CallbackInfo& info) {
+  desktop_sim_reset();
+  return info.Env().Undefined();
+}
+
+Napi::Value HidSend(const Napi::CallbackInfo& info) {
+  desktop_sim_event event;
+  if (!ReadEvent(info, &event)) return info.Env().Null();
+  return Napi::Boolean::New(info.Env(), desktop_sim_hid_send(&event));
+}
+
+Napi::Value HidSendMany(const Napi::CallbackInfo& info) {
+  desktop_sim_event event;
+  if (!ReadEvent(info, &event)) return info.Env().Null();
+  if (info.Length() < 7 || !info[6].IsNumber()) {
+    ThrowType(info.Env(), "internal: count");
+    return info.Env().Null();
+  }
+  const int64_t count = info[6].As<Napi::Number>().Int64Value();
+  const uint64_t reached = desktop_sim_hid_send_many(&event, count > 0 ? count : 0);
+  return Napi::Number::New(info.Env(), static_cast<double>(reached));
+}
+
+Napi::Value HidDisableTaps(const Napi::CallbackInfo& info) {
+  const bool user_input = info.Length() > 0 && info[0].ToBoolean().Value();
+  const size_t disabled = desktop_sim_hid_disable_taps(user_input ? DESKTOP_SIM_DISABLE_USER_INPUT
+                                                                  : DESKTOP_SIM_DISABLE_TIMEOUT);
+  return Napi::Number::New(info.Env(), static_cast<double>(disabled));
+}
+
+Napi::Value Taps(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  std::vector<desktop_sim_tap_info> taps(desktop_sim_taps(nullptr, 0) + 8);
+  taps.resize(std::min(taps.size(), desktop_sim_taps(taps.data(), taps.size())));
+  Napi::Array result = Napi::Array::New(env, taps.size());
+  for (size_t i = 0; i < taps.size(); ++i) {
+    Napi::Object tap = Napi::Object::New(env);
+    tap.Set("enabled", Napi::Boolean::New(env, taps[i].enabled));
+    tap.Set("location", Napi::Number::New(env, taps[i].location));
+    tap.Set("placement", Napi::Number::New(env, taps[i].placement));
+    tap.Set("options", Napi::Number::New(env, taps[i].options));
+    tap.Set("mask", Unsigned64(env, taps[i].mask));
+    result.Set(static_cast<uint32_t>(i), tap);
+  }
+  return result;
+}
+
+Napi::Value RefuseTaps(const Napi::CallbackInfo& info) {
+  desktop_sim_refuse_taps(info.Length() > 0 && info[0].ToBoolean().Value());
+  return info.Env().Undefined();
+}
+
+Napi::Value TapsRefused(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), desktop_sim_taps_refused());
+}
+
+Napi::Value SetTapTimeout(const Napi::CallbackInfo& info) {
+  if (info.Length() < 1 || !info[0].IsNumber()) {
+    ThrowType(info.Env(), "internal: ms");
+    return info.Env().Null();
+  }
+  desktop_sim_set_tap_timeout_ms(info[0].As<Napi::Number>().Uint32Value());
+  return info.Env().Undefined();
+}
+
+Napi::Value TapTimeout(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(), desktop_sim_tap_timeout_ms());
+}
+
+Napi::Value Settle(const Napi::CallbackInfo& info) {
+  const uint32_t ms = info.Length() > 0 && info[0].IsNumber()
+                          ? info[0].As<Napi::Number>().Uint32Value()
+                          : DESKTOP_SIM_DEFAULT_TAP_TIMEOUT_MS * 5;
+  return Napi::Boolean::New(info.Env(), desktop_sim_settle(ms));
+}
+
+Napi::Value CfLive(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(), static_cast<double>(desktop_sim_cf_live()));
+}
+
+Napi::Value CfMisuse(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(), static_cast<double>(desktop_sim_cf_misuse()));
+}
+
+Napi::Value CfMisuseLog(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  Napi::Array result = Napi::Array::New(env);
+  for (size_t i = 0;; ++i) {
+    const size_t length = desktop_sim_cf_misuse_text(i, nullptr, 0);
+    if (length == 0) break;
+    std::string text(length + 1, '\0');
+    desktop_sim_cf_misuse_text(i, &text[0], text.size());
+    text.resize(length);
+    result.Set(static_cast<uint32_t>(i), Napi::String::New(env, text));
+  }
+  return result;
+}
+
+Napi::Value CfObjects(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(), static_cast<double>(desktop_sim_cf_objects()));
+}
+
+Napi::Value AppEvents(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  std::vector<desktop_sim_event> events(DESKTOP_SIM_APP_EVENT_LOG);
+  events.resize(std::min(events.size(), desktop_sim_app_events(events.data(), events.size())));
+  Napi::Array result = Napi::Array::New(env, events.size());
+  for (size_t i = 0; i < events.size(); ++i) {
+    Napi::Object event = Napi::Object::New(env);
+    event.Set("type", Napi::Number::New(env, events[i].type));
+    event.Set("button", Napi::Number::New(env, static_cast<double>(events[i].button)));
+    event.Set("flags", Unsigned64(env, events[i].flags));
+    event.Set("keycode", Napi::Number::New(env, static_cast<double>(events[i].keycode)));
+    event.Set("x", Napi::Number::New(env, events[i].x));
+    event.Set("y", Napi::Number::New(env, events[i].y));
+    result.Set(static_cast<uint32_t>(i), event);
+  }
+  return result;
+}
+
+Napi::Value AppEventCount(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(), static_cast<double>(desktop_sim_app_event_count()));
+}
+
+// --- probe-tap fixture ---
+
+Verdict VerdictNamed(const std::string& name) {
+  if (name == "remove") return Verdict::kRemove;
+  if (name == "block") return Verdict::kBlock;
+  return Verdict::kPass;
+}
+
+// (location, placement, options, mask: bigint, addMode, runMode, reenable, verdict, stamp)
+Napi::Value ProbeStart(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 9 || !info[3].IsBigInt() || !info[4].IsString() || !info[5].IsString() ||
+      !info[7].IsString()) {
+    ThrowType(env, "internal: probe options");
+    return env.Null();
+  }
+  ProbeOptions options;
+  bool lossless = true;
+  options.location = static_cast<CGEventTapLocation>(info[0].ToNumber().Uint32Value());
+  options.placement = static_cast<CGEventTapPlacement>(info[1].ToNumber().Uint32Value());
+  options.options = static_cast<CGEventTapOptions>(info[2].ToNumber().Uint32Value());
+  options.mask = info[3].As<Napi::BigInt>().Uint64Value(&lossless);
+  options.add_mode = info[4].As<Napi::String>().Utf8Value();
+  options.run_mode = info[5].As<Napi::String>().Utf8Value();
+  options.reenable = info[6].ToBoolean().Value();
+  options.verdict = VerdictNamed(info[7].As<Napi::String>().Utf8Value());
+  options.stamp = info[8].ToNumber().Int64Value();
+  auto probe = std::make_unique<ProbeTap>(options);
+  if (!probe->Start()) return Napi::Number::New(env, 0);
+  Probes& probes = ProbesOf(env);
+  const int id = probes.next_id++;
+  probes.live.emplace(id, std::move(probe));
+  return Napi::Number::New(env, id);
+}
+
+ProbeTap* ProbeArg(const Napi::CallbackInfo& info) {
+  if (info.Length() < 1 || !info[0].IsNumber()) return nullptr;
+  Probes& probes = ProbesOf(info.Env());
+  auto found = probes.live.find(info[0].As<Napi::Number>().Int32Value());
+  return found == probes.live.end() ? nullptr : found->second.get();
+}
+
+Napi::Value ProbeCalls(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  ProbeTap* probe = ProbeArg(info);
+  if (probe == nullptr) return env.Null();
+  const std::vector<desktop_sim_fixture::ProbeCall> calls = probe->Calls();
+  Napi::Array result = Napi::Array::New(env, calls.size());
+  for (size_t i = 0; i < calls.size(); ++i) {
+    Napi::Object call = Napi::Object::New(env);
+    call.Set("type", Napi::Number::New(env, calls[i].type));
+    call.Set("button", Napi::Number::New(env, static_cast<double>(calls[i].button)));
+    call.Set("keycode", Napi::Number::New(env, static_cast<double>(calls[i].keycode)));
+    call.Set("flags", Unsigned64(env, calls[i].flags));
+    call.Set("x", Napi::Number::New(env, calls[i].x));
+    call.Set("y", Napi::Number::New(env, calls[i].y));
+    call.Set("onProbeThread", Napi::Boolean::New(env, calls[i].on_probe_thread));
+    result.Set(static_cast<uint32_t>(i), call);
+  }
+  return result;
+}
+
+Napi::Value ProbeSetVerdict(const Napi::CallbackInfo& info) {
+  ProbeTap* probe = ProbeArg(info);
+  if (probe != nullptr && info.Length() > 1 && info[1].IsString()) {
+    probe->SetVerdict(VerdictNamed(info[1].As<Napi::String>().Utf8Value()));
+  }
+  return info.Env().Undefined();
+}
+
+Napi::Value ProbeUnblock(const Napi::CallbackInfo& info) {
+  if (ProbeTap* probe = ProbeArg(info)) probe->Unblock();
+  return info.Env().Undefined();
+}
+
+Napi::Value ProbePause(const Napi::CallbackInfo& info) {
+  if (ProbeTap* probe = ProbeArg(info)) probe->Pause(info.Length() > 1 && info[1].ToBoolean());
+  return info.Env().Undefined();
+}
+
+Napi::Value ProbeWaitCalls(const Napi::CallbackInfo& info) {
+  ProbeTap* probe = ProbeArg(info);
+  if (probe == nullptr || info.Length() < 3) return Napi::Boolean::New(info.Env(), false);
+  const bool reached = probe->WaitCalls(info[1].ToNumber().Uint32Value(),
+                                        static_cast<int>(info[2].ToNumber().Int32Value()));
+  return Napi::Boolean::New(info.Env(), reached);
+}
+
+Napi::Value ProbeStop(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 1 || !info[0].IsNumber()) return Napi::Boolean::New(env, false);
+  Probes& probes = ProbesOf(env);
+  auto found = probes.live.find(info[0].As<Napi::Number>().Int32Value());
+  if (found == probes.live.end()) return Napi::Boolean::New(env, false);
+  found->second->Stop();
+  probes.live.erase(found);
+  return Napi::Boolean::New(env, true);
+}
+
+struct Export {
+  const char* name;
+  Napi::Value (*function)(const Napi::CallbackInfo&);
+};
+
+constexpr Export kExports[] = {
+    {"reset", Reset},
+    {"hidSend", HidSend},
+    {"hidSendMany", HidSendMany},
+    {"hidDisableTaps", HidDisableTaps},
+    {"taps", Taps},
+    {"refuseTaps", RefuseTaps},
+    {"tapsRefused", TapsRefused},
+    {"setTapTimeout", SetTapTimeout},
+    {"tapTimeout", TapTimeout},
+    {"settle", Settle},
+    {"cfLive", CfLive},
+    {"cfMisuse", CfMisuse},
+    {"cfMisuseLog", CfMisuseLog},
+    {"cfObjects", CfObjects},
+    {"appEvents", AppEvents},
+    {"appEventCount", AppEventCount},
+    {"probeStart", ProbeStart},
+    {"probeCalls", ProbeCalls},
+    {"probeSetVerdict", ProbeSetVerdict},
+    {"probeUnblock", ProbeUnblock},
+    {"probePause", ProbePause},
+    {"probeWaitCalls", ProbeWaitCalls},
+    {"probeStop", ProbeStop},
+};
+
+Napi::Object Init(Napi::Env env, Napi::Object exports) {
+  for (const Export& e : kExports)
+    exports.Set(e.name, Napi::Function::New(env, e.function, e.name));
+  return exports;
+}
+
+}  // namespace
+
+NODE_API_MODULE(desktop_sim_control, Init)

@@ -1,0 +1,268 @@
+// Internal model of the simulated desktop, shared by its translation units.
+//
+// One mutex (State::mu) guards every object, run loop, tap and queue. Tap callbacks, the only
+// foreign code the simulation runs, are always called with it released, so a callback may call
+// back into any function here from any thread.
+#ifndef DESKTOP_SIM_INTERNAL_H_
+#define DESKTOP_SIM_INTERNAL_H_
+
+#include <ApplicationServices/ApplicationServices.h>
+#include <desktop_sim/control.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+namespace desktop_sim {
+
+using Clock = std::chrono::steady_clock;
+
+// Type ids: fixed, distinct, and never 0 (0 is what a lookup of garbage answers).
+constexpr CFTypeID kAllocatorTypeId = 2;
+constexpr CFTypeID kStringTypeId = 7;
+constexpr CFTypeID kBooleanTypeId = 21;
+constexpr CFTypeID kMachPortTypeId = 35;
+constexpr CFTypeID kRunLoopTypeId = 43;
+constexpr CFTypeID kRunLoopSourceTypeId = 44;
+constexpr CFTypeID kEventTypeId = 267;
+
+const char* TypeName(CFTypeID type);
+
+// Header of every simulated CF object. A reference is counted as the program's (Create/Copy
+// results and CFRetain) or as the system's (a thread holding its run loop, a run loop holding a
+// source, a source holding its port, the HID system holding an event in flight). An object is
+// freed when both reach 0; the program can never release what only the system holds.
+struct Object {
+  CFTypeID type;
+  bool immortal;
+  bool freed;
+  int64_t program_refs;
+  int64_t system_refs;
+  const char* freed_by;
+};
+
+struct Tap;
+struct Work;
+
+}  // namespace desktop_sim
+
+struct __CFAllocator : desktop_sim::Object {};
+
+struct __CFBoolean : desktop_sim::Object {
+  bool value;
+};
+
+struct __CFString : desktop_sim::Object {
+  const char16_t* units;  // UTF-16; heap-owned unless the string is a static constant
+  CFIndex length;
+  bool owns_units;
+};
+
+struct __CFRunLoopSource;
+
+// A source's presence in one mode of a run loop. kCFRunLoopCommonModes is kept as its own entry,
+// so that it can be asked about and removed as such, and counts as the default mode.
+struct RunLoopEntry {
+  __CFRunLoopSource* source;
+  std::u16string mode;
+};
+
+struct __CFRunLoop : desktop_sim::Object {
+  std::thread::id owner;
+  bool owner_alive;
+  bool stop_pending;  // a stop that no run has consumed yet
+  int run_depth;
+  std::condition_variable cv;
+  std::vector<RunLoopEntry> entries;
+};
+
+struct __CFRunLoopSource : desktop_sim::Object {
+  bool valid;
+  CFIndex order;
+  __CFMachPort* port;                 // the port it belongs to (the source holds a reference)
+  std::vector<__CFRunLoop*> holders;  // one entry per (run loop, mode) that holds it
+};
+
+struct __CFMachPort : desktop_sim::Object {
+  bool valid;
+  std::shared_ptr<desktop_sim::Tap> tap;
+  __CFRunLoopSource* source;  // the one source made for this port, while it lives
+};
+
+namespace desktop_sim {
+struct FieldSlot {
+  uint32_t field;
+  int64_t value;
+};
+constexpr int kInlineFields = 6;
+}  // namespace desktop_sim
+
+struct __CGEvent : desktop_sim::Object {
+  CGEventType event_type;
+  CGEventFlags flags;
+  CGPoint location;
+  CGEventTimestamp timestamp;
+  int field_count;
+  desktop_sim::FieldSlot fields[desktop_sim::kInlineFields];
+  std::vector<desktop_sim::FieldSlot>* more_fields;
+};
+
+namespace desktop_sim {
+
+// An event tap as the window server keeps it. Shared by its port and by deliveries in flight,
+// which may outlive the port.
+struct Tap {
+  uint64_t id;
+  CGEventTapLocation location;
+  CGEventTapPlacement placement;
+  CGEventTapOptions options;
+  CGEventMask mask;
+  CGEventTapCallBack callback;
+  void* user_info;
+  bool enabled;
+  bool alive;
+  bool servicing;  // a run loop is inside this tap's callback for its front work item
+  __CFMachPort* port;
+  std::deque<std::shared_ptr<Work>> pending;
+};
+
+enum class WorkState { kQueued, kRunning, kDone, kDropped };
+
+// One item queued to a tap: events waiting for the callback's verdicts, or a notification.
+struct Work {
+  bool notification;
+  CGEventType notify_type;
+  std::shared_ptr<Tap> tap;
+  std::vector<__CGEvent*> events;
+  std::vector<__CGEvent*> verdicts;
+  std::vector<__CGEvent*> adopted;  // replacement events the system took over from callbacks
+  size_t next;
+  WorkState state;
+  bool in_callback;
+  Clock::time_point queued_at;
+  Clock::time_point callback_started_at;
+  std::condition_variable done_cv;
+};
+
+enum class Misuse {
+  kReleaseNull,
+  kRetainNull,
+  kReleaseFreed,
+  kRetainFreed,
+  kOverRelease,
+  kUseAfterFree,
+  kUnknownObject,
+  kWrongType,
+  kNullArgument,
+  kBadArgument,
+  kCallbackResult,
+  kCount,
+};
+
+struct State {
+  std::mutex mu;
+  std::unordered_map<const void*, Object*> objects;  // live, immortal and quarantined
+  std::deque<Object*> quarantine;
+  std::deque<Object*> event_quarantine;
+  std::unordered_map<std::string, __CFString*> constant_strings;
+  uint64_t live_objects = 0;
+  int64_t program_refs = 0;
+  int64_t program_refs_baseline = 0;
+
+  uint64_t misuse_total = 0;
+  uint64_t misuse_baseline = 0;
+  std::deque<std::string> misuse_log;
+  bool misuse_printed[static_cast<int>(Misuse::kCount)] = {};
+  bool abort_on_misuse = false;
+  bool quiet = false;
+
+  std::vector<std::shared_ptr<Tap>> taps;  // in tap order
+  uint64_t next_tap_id = 1;
+  bool refuse_taps = false;
+  uint32_t tap_timeout_ms = DESKTOP_SIM_DEFAULT_TAP_TIMEOUT_MS;
+  size_t outstanding_work = 0;  // queued or running work items
+  size_t callbacks_running = 0;
+  std::condition_variable activity_cv;  // outstanding_work or callbacks_running changed
+
+  std::deque<desktop_sim_event> app_events;
+  uint64_t app_event_count = 0;
+
+  State();
+};
+
+// The one desktop. Leaked on purpose: threads may still be inside the simulation while the
+// process exits, so nothing here may ever be destroyed.
+State& S();
+
+using Lock = std::unique_lock<std::mutex>;
+
+// Bounds of the use-after-free quarantine: freed objects keep their address (and memory) until
+// this many more objects of their pool were freed. Events the system itself frees (the HID's own
+// events in flight) have a small pool of their own so that a stream of input costs no memory.
+constexpr size_t kQuarantineObjects = 65536;
+constexpr size_t kQuarantineSystemEvents = 1024;
+constexpr size_t kMisuseLogEntries = 1000;
+
+extern __CFString g_default_mode;
+extern __CFString g_common_modes;
+
+// --- objects (lock held) ---
+void RecordMisuse(Misuse kind, const char* function, const char* format, ...)
+    __attribute__((format(printf, 3, 4)));
+// Looks a reference up for a call of function: NULL, unknown, freed or of another type than
+// expected (0 accepts any type) is recorded as misuse and answers nullptr.
+Object* Use(const void* ref, CFTypeID expected, const char* function);
+template <typename T>
+T* UseAs(const void* ref, CFTypeID expected, const char* function) {
+  return static_cast<T*>(Use(ref, expected, function));
+}
+void Register(Object* object);
+void InitObject(Object* object, CFTypeID type, bool program_owned);
+void AddProgramRef(Object* object);
+void DropSystemRef(Object* object, const char* function);
+void DropProgramRef(Object* object, const char* function);
+std::u16string Utf16Of(const __CFString* string);
+bool IsCommonModes(const __CFString* mode);
+
+// --- run loops (lock held) ---
+__CFRunLoop* CurrentLoopIfAny();
+bool LoopHoldsSource(const __CFRunLoop* loop, const __CFRunLoopSource* source);
+bool LoopHasSourceInMode(const __CFRunLoop* loop, const __CFRunLoopSource* source,
+                         const std::u16string& mode);
+void RemoveSourceEverywhere(__CFRunLoopSource* source);
+void WakeLoopsHolding(const __CFRunLoopSource* source);
+void TeardownRunLoop(__CFRunLoop* loop);
+void TeardownSource(__CFRunLoopSource* source);
+void TeardownPort(__CFMachPort* port);
+// Services one queued work item for a source of loop in mode, if there is one. Releases the
+// lock while callbacks run.
+enum class Serviced { kNothing, kNoCallback, kHandled };
+Serviced ServiceOne(__CFRunLoop* loop, const std::u16string& mode, Lock& lock,
+                    bool return_after_source_handled);
+void DropTapWork(Tap* tap);
+
+// --- taps and events (lock held) ---
+void KillTap(Tap* tap);
+void FinishWork(Work* work, WorkState state);
+__CGEvent* NewEvent(CGEventType type, bool program_owned);
+void FreeEventPayload(__CGEvent* event);
+void QueueNotification(const std::shared_ptr<Tap>& tap, CGEventType type,
+                       std::vector<std::shared_ptr<Work>>* waiters);
+void RunCallback(Lock& lock, Tap* tap, CGEventType type, __CGEvent* event, CGEventRef* result);
+void SetField(__CGEvent* event, uint32_t field, int64_t value);
+int64_t GetField(__CGEvent* event, uint32_t field);
+
+// --- the HID system (takes the lock itself) ---
+uint64_t SendEvents(const desktop_sim_event& spec, uint64_t count);
+size_t DisableTaps(desktop_sim_disable_reason reason);
+
+}  // namespace desktop_sim
+
+#endif  // DESKTOP_SIM_INTERNAL_H_

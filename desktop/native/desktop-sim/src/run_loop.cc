@@ -1,0 +1,332 @@
+// Run loops: one per thread, made on first use and held by that thread until it ends; sources
+// per mode; runs that service queued tap work; stop and wake-up from any thread.
+#include "internal.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace desktop_sim {
+namespace {
+
+// The thread's own hold on its run loop. Dropped when the thread ends, so that a loop nobody
+// else retained is freed with its thread, as on macOS, and later calls on it are use after free.
+struct ThreadHold {
+  __CFRunLoop* loop = nullptr;
+  ~ThreadHold() {
+    if (loop == nullptr) return;
+    Lock lock(S().mu);
+    loop->owner_alive = false;
+    __CFRunLoop* held = loop;
+    loop = nullptr;
+    DropSystemRef(held, "thread exit");
+  }
+};
+
+thread_local ThreadHold t_hold;
+
+bool EntryMatchesMode(const RunLoopEntry& entry, const std::u16string& mode) {
+  if (entry.mode == mode) return true;
+  // The common modes are just the default mode here (no call adds others).
+  return mode == Utf16Of(&g_default_mode) && entry.mode == Utf16Of(&g_common_modes);
+}
+
+bool ModeHasSources(const __CFRunLoop* loop, const std::u16string& mode) {
+  for (const RunLoopEntry& entry : loop->entries) {
+    if (entry.source->valid && EntryMatchesMode(entry, mode)) return true;
+  }
+  return false;
+}
+
+void RemoveHolder(__CFRunLoopSource* source, const __CFRunLoop* loop) {
+  auto found = std::find(source->holders.begin(), source->holders.end(), loop);
+  if (found != source->holders.end()) source->holders.erase(found);
+}
+
+// A tap whose source no run loop holds any more can never be serviced: what waits for it is
+// dropped and its events pass.
+void AfterSourceLeftLoop(__CFRunLoopSource* source) {
+  if (!source->holders.empty() || source->port == nullptr || !source->port->tap) return;
+  DropTapWork(source->port->tap.get());
+}
+
+Clock::time_point DeadlineAfter(CFTimeInterval seconds) {
+  if (std::isnan(seconds) || seconds < 0) seconds = 0;
+  seconds = std::min(seconds, 1.0e7);  // beyond any test, and far from overflowing the clock
+  return Clock::now() +
+         std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+}
+
+}  // namespace
+
+__CFRunLoop* CurrentLoopIfAny() {
+  return t_hold.loop;
+}
+
+bool LoopHoldsSource(const __CFRunLoop* loop, const __CFRunLoopSource* source) {
+  return std::find(source->holders.begin(), source->holders.end(), loop) != source->holders.end();
+}
+
+bool LoopHasSourceInMode(const __CFRunLoop* loop, const __CFRunLoopSource* source,
+                         const std::u16string& mode) {
+  for (const RunLoopEntry& entry : loop->entries) {
+    if (entry.source == source && EntryMatchesMode(entry, mode)) return true;
+  }
+  return false;
+}
+
+void WakeLoopsHolding(const __CFRunLoopSource* source) {
+  for (__CFRunLoop* loop : source->holders) loop->cv.notify_all();
+}
+
+void RemoveSourceEverywhere(__CFRunLoopSource* source) {
+  std::vector<__CFRunLoop*> holders;
+  holders.swap(source->holders);
+  for (__CFRunLoop* loop : holders) {
+    auto& entries = loop->entries;
+    entries.erase(std::remove_if(entries.begin(), entries.end(),
+                                 [&](const RunLoopEntry& e) { return e.source == source; }),
+                  entries.end());
+    loop->cv.notify_all();
+  }
+  AfterSourceLeftLoop(source);
+  for (size_t i = 0; i < holders.size(); ++i) DropSystemRef(source, "CFRunLoopSourceInvalidate");
+}
+
+void TeardownRunLoop(__CFRunLoop* loop) {
+  std::vector<RunLoopEntry> entries;
+  entries.swap(loop->entries);
+  for (const RunLoopEntry& entry : entries) RemoveHolder(entry.source, loop);
+  for (const RunLoopEntry& entry : entries) AfterSourceLeftLoop(entry.source);
+  for (const RunLoopEntry& entry : entries) DropSystemRef(entry.source, "run loop teardown");
+}
+
+void TeardownSource(__CFRunLoopSource* source) {
+  __CFMachPort* port = source->port;
+  source->port = nullptr;
+  source->valid = false;
+  if (port == nullptr) return;
+  if (port->source == source) port->source = nullptr;
+  DropSystemRef(port, "CFRelease");
+}
+
+void TeardownPort(__CFMachPort* port) {
+  port->valid = false;
+  if (port->tap) {
+    KillTap(port->tap.get());
+    port->tap->port = nullptr;
+    port->tap.reset();
+  }
+}
+
+}  // namespace desktop_sim
+
+using desktop_sim::Lock;
+using desktop_sim::Misuse;
+using desktop_sim::RecordMisuse;
+using desktop_sim::S;
+using desktop_sim::UseAs;
+
+const CFRunLoopMode kCFRunLoopDefaultMode = &desktop_sim::g_default_mode;
+const CFRunLoopMode kCFRunLoopCommonModes = &desktop_sim::g_common_modes;
+
+CFTypeID CFRunLoopGetTypeID(void) {
+  return desktop_sim::kRunLoopTypeId;
+}
+CFTypeID CFRunLoopSourceGetTypeID(void) {
+  return desktop_sim::kRunLoopSourceTypeId;
+}
+CFTypeID CFMachPortGetTypeID(void) {
+  return desktop_sim::kMachPortTypeId;
+}
+
+CFRunLoopRef CFRunLoopGetCurrent(void) {
+  desktop_sim::ThreadHold& hold = desktop_sim::t_hold;
+  if (hold.loop != nullptr) return hold.loop;
+  Lock lock(S().mu);
+  auto* loop = new __CFRunLoop();
+  loop->owner = std::this_thread::get_id();
+  loop->owner_alive = true;
+  loop->stop_pending = false;
+  loop->run_depth = 0;
+  desktop_sim::InitObject(loop, desktop_sim::kRunLoopTypeId, false);  // the thread's hold
+  hold.loop = loop;
+  return loop;
+}
+
+CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
+                                      Boolean returnAfterSourceHandled) {
+  __CFRunLoop* loop = CFRunLoopGetCurrent();
+  Lock lock(S().mu);
+  auto* mode_string = UseAs<__CFString>(mode, desktop_sim::kStringTypeId, "CFRunLoopRunInMode");
+  if (mode_string == nullptr) return kCFRunLoopRunFinished;
+  if (desktop_sim::IsCommonModes(mode_string)) {
+    RecordMisuse(Misuse::kBadArgument, "CFRunLoopRunInMode",
+                 "kCFRunLoopCommonModes names a set of modes and cannot be run");
+    return kCFRunLoopRunFinished;
+  }
+  const std::u16string mode_name = desktop_sim::Utf16Of(mode_string);
+  // An empty mode finishes at once and leaves a pending stop for a later run, as on macOS.
+  if (!desktop_sim::ModeHasSources(loop, mode_name)) return kCFRunLoopRunFinished;
+  const desktop_sim::Clock::time_point deadline = desktop_sim::DeadlineAfter(seconds);
+  loop->run_depth++;
+  CFRunLoopRunResult result = kCFRunLoopRunTimedOut;
+  for (;;) {
+    if (loop->stop_pending) {
+      loop->stop_pending = false;
+      result = kCFRunLoopRunStopped;
+      break;
+    }
+    const desktop_sim::Serviced serviced =
+        desktop_sim::ServiceOne(loop, mode_name, lock, returnAfterSourceHandled != 0);
+    if (serviced == desktop_sim::Serviced::kHandled && returnAfterSourceHandled) {
+      result = kCFRunLoopRunHandledSource;
+      break;
+    }
+    if (serviced != desktop_sim::Serviced::kNothing) continue;
+    if (!desktop_sim::ModeHasSources(loop, mode_name)) {
+      result = kCFRunLoopRunFinished;
+      break;
+    }
+    if (desktop_sim::Clock::now() >= deadline) {
+      result = kCFRunLoopRunTimedOut;
+      break;
+    }
+    loop->cv.wait_until(lock, deadline);
+  }
+  loop->run_depth--;
+  return result;
+}
+
+void CFRunLoopRun(void) {
+  for (;;) {
+    const CFRunLoopRunResult result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, 1.0e7, false);
+    if (result == kCFRunLoopRunStopped || result == kCFRunLoopRunFinished) return;
+  }
+}
+
+void CFRunLoopStop(CFRunLoopRef rl) {
+  Lock lock(S().mu);
+  auto* loop = UseAs<__CFRunLoop>(rl, desktop_sim::kRunLoopTypeId, "CFRunLoopStop");
+  if (loop == nullptr) return;
+  loop->stop_pending = true;
+  loop->cv.notify_all();
+}
+
+void CFRunLoopWakeUp(CFRunLoopRef rl) {
+  Lock lock(S().mu);
+  auto* loop = UseAs<__CFRunLoop>(rl, desktop_sim::kRunLoopTypeId, "CFRunLoopWakeUp");
+  if (loop != nullptr) loop->cv.notify_all();
+}
+
+void CFRunLoopAddSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode) {
+  Lock lock(S().mu);
+  auto* loop = UseAs<__CFRunLoop>(rl, desktop_sim::kRunLoopTypeId, "CFRunLoopAddSource");
+  auto* src =
+      UseAs<__CFRunLoopSource>(source, desktop_sim::kRunLoopSourceTypeId, "CFRunLoopAddSource");
+  auto* mode_string = UseAs<__CFString>(mode, desktop_sim::kStringTypeId, "CFRunLoopAddSource");
+  if (loop == nullptr || src == nullptr || mode_string == nullptr || !src->valid) return;
+  const std::u16string mode_name = desktop_sim::Utf16Of(mode_string);
+  for (const RunLoopEntry& entry : loop->entries) {
+    if (entry.source == src && entry.mode == mode_name) return;
+  }
+  loop->entries.push_back(RunLoopEntry{src, mode_name});
+  src->holders.push_back(loop);
+  src->system_refs++;
+  loop->cv.notify_all();  // work may already be waiting for this source
+}
+
+void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode) {
+  Lock lock(S().mu);
+  auto* loop = UseAs<__CFRunLoop>(rl, desktop_sim::kRunLoopTypeId, "CFRunLoopRemoveSource");
+  auto* src =
+      UseAs<__CFRunLoopSource>(source, desktop_sim::kRunLoopSourceTypeId, "CFRunLoopRemoveSource");
+  auto* mode_string = UseAs<__CFString>(mode, desktop_sim::kStringTypeId, "CFRunLoopRemoveSource");
+  if (loop == nullptr || src == nullptr || mode_string == nullptr) return;
+  const std::u16string mode_name = desktop_sim::Utf16Of(mode_string);
+  auto& entries = loop->entries;
+  auto found = std::find_if(entries.begin(), entries.end(), [&](const RunLoopEntry& e) {
+    return e.source == src && e.mode == mode_name;
+  });
+  if (found == entries.end()) return;
+  entries.erase(found);
+  desktop_sim::RemoveHolder(src, loop);
+  loop->cv.notify_all();
+  desktop_sim::AfterSourceLeftLoop(src);
+  desktop_sim::DropSystemRef(src, "CFRunLoopRemoveSource");
+}
+
+Boolean CFRunLoopContainsSource(CFRunLoopRef rl, CFRunLoopSourceRef source, CFRunLoopMode mode) {
+  Lock lock(S().mu);
+  auto* loop = UseAs<__CFRunLoop>(rl, desktop_sim::kRunLoopTypeId, "CFRunLoopContainsSource");
+  auto* src = UseAs<__CFRunLoopSource>(source, desktop_sim::kRunLoopSourceTypeId,
+                                       "CFRunLoopContainsSource");
+  auto* mode_string =
+      UseAs<__CFString>(mode, desktop_sim::kStringTypeId, "CFRunLoopContainsSource");
+  if (loop == nullptr || src == nullptr || mode_string == nullptr) return false;
+  const std::u16string mode_name = desktop_sim::Utf16Of(mode_string);
+  for (const RunLoopEntry& entry : loop->entries) {
+    if (entry.source != src) continue;
+    if (desktop_sim::IsCommonModes(mode_string) ? entry.mode == mode_name
+                                                : desktop_sim::EntryMatchesMode(entry, mode_name)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+void CFRunLoopSourceInvalidate(CFRunLoopSourceRef source) {
+  Lock lock(S().mu);
+  auto* src = UseAs<__CFRunLoopSource>(source, desktop_sim::kRunLoopSourceTypeId,
+                                       "CFRunLoopSourceInvalidate");
+  if (src == nullptr || !src->valid) return;
+  src->valid = false;
+  desktop_sim::RemoveSourceEverywhere(src);
+}
+
+Boolean CFRunLoopSourceIsValid(CFRunLoopSourceRef source) {
+  Lock lock(S().mu);
+  auto* src =
+      UseAs<__CFRunLoopSource>(source, desktop_sim::kRunLoopSourceTypeId, "CFRunLoopSourceIsValid");
+  return src != nullptr && src->valid;
+}
+
+CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMachPortRef port,
+                                                 CFIndex order) {
+  (void)allocator;
+  Lock lock(S().mu);
+  auto* mach_port =
+      UseAs<__CFMachPort>(port, desktop_sim::kMachPortTypeId, "CFMachPortCreateRunLoopSource");
+  if (mach_port == nullptr || !mach_port->valid) return nullptr;
+  if (mach_port->source != nullptr) {
+    // One source per port, as on macOS: a second call hands out the same source again.
+    desktop_sim::AddProgramRef(mach_port->source);
+    return mach_port->source;
+  }
+  auto* source = new __CFRunLoopSource();
+  source->valid = true;
+  source->order = order;
+  source->port = mach_port;
+  desktop_sim::InitObject(source, desktop_sim::kRunLoopSourceTypeId, true);
+  mach_port->system_refs++;
+  mach_port->source = source;
+  return source;
+}
+
+void CFMachPortInvalidate(CFMachPortRef port) {
+  Lock lock(S().mu);
+  auto* mach_port = UseAs<__CFMachPort>(port, desktop_sim::kMachPortTypeId, "CFMachPortInvalidate");
+  if (mach_port == nullptr || !mach_port->valid) return;
+  mach_port->valid = false;
+  if (mach_port->tap) desktop_sim::KillTap(mach_port->tap.get());
+  __CFRunLoopSource* source = mach_port->source;
+  if (source != nullptr && source->valid) {
+    source->valid = false;
+    desktop_sim::RemoveSourceEverywhere(source);
+  }
+}
+
+Boolean CFMachPortIsValid(CFMachPortRef port) {
+  Lock lock(S().mu);
+  auto* mach_port = UseAs<__CFMachPort>(port, desktop_sim::kMachPortTypeId, "CFMachPortIsValid");
+  return mach_port != nullptr && mach_port->valid;
+}
