@@ -1,13 +1,20 @@
 {
   "variables": {
-    "desktop_sim_dir": "<(module_root_dir)/../desktop-sim"
+    "desktop_sim_dir": "<(module_root_dir)/../desktop-sim",
+    "has_api_pins": "<!(node -p \"+require('fs').existsSync('../desktop-sim/api-pins/api_pins.cc')\")"
   },
   "targets": [
     {
       "target_name": "input_bridge",
       "sources": ["src/input_bridge.cc"],
       "include_dirs": ["<!(node -p \"require('node-addon-api').include_dir\")"],
-      "defines": ["NAPI_VERSION=8", "NAPI_DISABLE_CPP_EXCEPTIONS"],
+      "defines": [
+        "NAPI_VERSION=8",
+        "NAPI_DISABLE_CPP_EXCEPTIONS",
+        # A delivery that runs while its environment is being torn down cannot raise errors;
+        # without this node-addon-api turns that into a fatal error.
+        "NODE_API_SWALLOW_UNTHROWABLE_EXCEPTIONS"
+      ],
       "cflags_cc": ["-std=c++17", "-Wall", "-Wextra", "-fno-exceptions"],
       "conditions": [
         ["OS=='mac'", {
@@ -38,9 +45,10 @@
     }
   ],
   "conditions": [
-    ["OS=='mac'", {
+    ["OS=='mac' and has_api_pins==1", {
       "targets": [
         {
+          # The stand-in's pin table compiled against the real SDK: a drift fails the build.
           "target_name": "api_pins",
           "type": "static_library",
           "sources": ["<(desktop_sim_dir)/api-pins/api_pins.cc"],
