@@ -181,6 +181,7 @@ function probeTap(options = {}) {
     location = 1, placement = 'head', listenOnly = false,
     mask = 2 ** eventTypes.otherMouseDown + 2 ** eventTypes.otherMouseUp,
     addMode = 'common', runMode = 'default', reenable = true, verdict = 'pass', stamp = 0,
+    record = true,
   } = options;
   checkInteger(where, 'location', location, 0, 2);
   if (!(placement in placements)) throw new TypeError(`${where}: placement must be 'head' or 'tail'`);
@@ -189,10 +190,12 @@ function probeTap(options = {}) {
                                                                          Number.MAX_SAFE_INTEGER));
   const id = native.probeStart(location, placements[placement], listenOnly ? 1 : 0, maskBig,
                                String(addMode), String(runMode), Boolean(reenable), verdict,
-                               checkInteger(where, 'stamp', stamp, 0, Number.MAX_SAFE_INTEGER));
+                               checkInteger(where, 'stamp', stamp, 0, Number.MAX_SAFE_INTEGER),
+                               Boolean(record));
   if (id === 0) return null;  // the tap was refused
   return Object.freeze({
     calls: () => native.probeCalls(id),
+    callCount: () => native.probeCallCount(id),
     setVerdict(v) {
       if (!verdicts.has(v)) throw new TypeError('probe.setVerdict(v): pass, remove or block');
       native.probeSetVerdict(id, v);

@@ -20,7 +20,8 @@ void desktop_sim_reset(void) {
   }
   s.refuse_taps = false;
   s.tap_timeout_ms = DESKTOP_SIM_DEFAULT_TAP_TIMEOUT_MS;
-  s.program_refs_baseline = s.program_refs;
+  s.epoch++;
+  s.live_refs = 0;
   s.misuse_baseline = s.misuse_total;
   s.misuse_log.clear();
   s.app_events.clear();
@@ -91,7 +92,7 @@ bool desktop_sim_wait_queued(size_t count, uint32_t timeout_ms) {
 
 int64_t desktop_sim_cf_live(void) {
   Lock lock(S().mu);
-  return S().program_refs - S().program_refs_baseline;
+  return S().live_refs;
 }
 
 uint64_t desktop_sim_cf_misuse(void) {

@@ -191,7 +191,8 @@ Verdict VerdictNamed(const std::string& name) {
   return Verdict::kPass;
 }
 
-// (location, placement, options, mask: bigint, addMode, runMode, reenable, verdict, stamp)
+// (location, placement, options, mask: bigint, addMode, runMode, reenable, verdict, stamp,
+//  record)
 Napi::Value ProbeStart(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
   if (info.Length() < 9 || !info[3].IsBigInt() || !info[4].IsString() || !info[5].IsString() ||
@@ -210,6 +211,7 @@ Napi::Value ProbeStart(const Napi::CallbackInfo& info) {
   options.reenable = info[6].ToBoolean().Value();
   options.verdict = VerdictNamed(info[7].As<Napi::String>().Utf8Value());
   options.stamp = info[8].ToNumber().Int64Value();
+  options.record = info.Length() < 10 || info[9].ToBoolean().Value();
   auto probe = std::make_unique<ProbeTap>(options);
   if (!probe->Start()) return Napi::Number::New(env, 0);
   Probes& probes = ProbesOf(env);
@@ -243,6 +245,12 @@ Napi::Value ProbeCalls(const Napi::CallbackInfo& info) {
     result.Set(static_cast<uint32_t>(i), call);
   }
   return result;
+}
+
+Napi::Value ProbeCallCount(const Napi::CallbackInfo& info) {
+  ProbeTap* probe = ProbeArg(info);
+  if (probe == nullptr) return info.Env().Null();
+  return Napi::Number::New(info.Env(), static_cast<double>(probe->CallCount()));
 }
 
 Napi::Value ProbeSetVerdict(const Napi::CallbackInfo& info) {
@@ -306,6 +314,7 @@ constexpr Export kExports[] = {
     {"appEventCount", AppEventCount},
     {"probeStart", ProbeStart},
     {"probeCalls", ProbeCalls},
+    {"probeCallCount", ProbeCallCount},
     {"probeSetVerdict", ProbeSetVerdict},
     {"probeUnblock", ProbeUnblock},
     {"probePause", ProbePause},

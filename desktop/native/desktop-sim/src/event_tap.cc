@@ -45,9 +45,7 @@ __CGEvent* AdoptVerdict(const Tap& tap, __CGEvent* original, CGEventRef result,
                  static_cast<void*>(replacement));
     return original;
   }
-  replacement->program_refs--;
-  S().program_refs--;
-  replacement->system_refs++;
+  TakeOverProgramRef(replacement);
   adopted->push_back(replacement);
   return replacement;
 }

@@ -46,6 +46,10 @@ struct Object {
   int64_t program_refs;
   int64_t system_refs;
   const char* freed_by;
+  // The ledger counts references taken since the last reset: epoch is the reset generation in
+  // which epoch_refs of this object's program references were taken.
+  uint64_t epoch = 0;
+  int64_t epoch_refs = 0;
 };
 
 struct Tap;
@@ -173,8 +177,8 @@ struct State {
   std::deque<Object*> event_quarantine;
   std::unordered_map<std::string, __CFString*> constant_strings;
   uint64_t live_objects = 0;
-  int64_t program_refs = 0;
-  int64_t program_refs_baseline = 0;
+  uint64_t epoch = 1;
+  int64_t live_refs = 0;  // program references taken since the last reset and still held
 
   uint64_t misuse_total = 0;
   uint64_t misuse_baseline = 0;
@@ -226,6 +230,8 @@ T* UseAs(const void* ref, CFTypeID expected, const char* function) {
 void Register(Object* object);
 void InitObject(Object* object, CFTypeID type, bool program_owned);
 void AddProgramRef(Object* object);
+// The program gives up one reference without the object being released (the system takes it).
+void TakeOverProgramRef(Object* object);
 void DropSystemRef(Object* object, const char* function);
 void DropProgramRef(Object* object, const char* function);
 std::u16string Utf16Of(const __CFString* string);

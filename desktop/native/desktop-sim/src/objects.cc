@@ -207,6 +207,30 @@ void Register(Object* object) {
   s.live_objects++;
 }
 
+namespace {
+
+void CountAcquired(Object* object) {
+  State& s = S();
+  if (object->epoch != s.epoch) {
+    object->epoch = s.epoch;
+    object->epoch_refs = 0;
+  }
+  object->epoch_refs++;
+  s.live_refs++;
+}
+
+// A reference given up counts against those taken since the reset, if any are left; giving up
+// one taken before the reset does not move the ledger.
+void CountGivenUp(Object* object) {
+  State& s = S();
+  if (object->epoch == s.epoch && object->epoch_refs > 0) {
+    object->epoch_refs--;
+    s.live_refs--;
+  }
+}
+
+}  // namespace
+
 void InitObject(Object* object, CFTypeID type, bool program_owned) {
   object->type = type;
   object->immortal = false;
@@ -214,14 +238,22 @@ void InitObject(Object* object, CFTypeID type, bool program_owned) {
   object->program_refs = program_owned ? 1 : 0;
   object->system_refs = program_owned ? 0 : 1;
   object->freed_by = nullptr;
-  if (program_owned) S().program_refs++;
+  object->epoch = 0;
+  object->epoch_refs = 0;
+  if (program_owned) CountAcquired(object);
   Register(object);
 }
 
 void AddProgramRef(Object* object) {
   if (object->immortal) return;
   object->program_refs++;
-  S().program_refs++;
+  CountAcquired(object);
+}
+
+void TakeOverProgramRef(Object* object) {
+  object->program_refs--;
+  object->system_refs++;
+  CountGivenUp(object);
 }
 
 void DropSystemRef(Object* object, const char* function) {
@@ -231,7 +263,7 @@ void DropSystemRef(Object* object, const char* function) {
 
 void DropProgramRef(Object* object, const char* function) {
   object->program_refs--;
-  S().program_refs--;
+  CountGivenUp(object);
   MaybeFree(object, function, true);
 }
 

@@ -98,3 +98,25 @@ test('a stopped tap is gone, its objects freed, and its events pass untouched', 
   assert.equal(sim.cf.objects(), objects, 'port, source and the thread\'s run loop are freed');
   assert.equal(sim.hid.send({ type: DOWN, button: 3 }), true);
 });
+
+test('a reset while a tap runs kills the tap; its later teardown is clean', () => {
+  const p = probe({ verdict: 'remove' });
+  sim.reset();
+  assert.deepEqual(sim.taps(), []);
+  assert.equal(sim.hid.send({ type: DOWN, button: 3 }), true);
+  assert.equal(p.calls().length, 0);
+  p.stop();
+  probes.pop();
+  assert.equal(sim.cf.live(), 0, 'releases of references taken before the reset do not count');
+  assert.equal(sim.cf.misuse(), 0, sim.cf.misuseLog().join('\n'));
+});
+
+test('a lean tap passes a long stream and the ledger stays flat', () => {
+  const p = probe({ record: false });
+  const objects = sim.cf.objects();
+  assert.equal(sim.hid.sendMany({ type: DOWN, button: 3 }, 200000), 200000);
+  assert.equal(p.callCount(), 200000);
+  assert.equal(sim.cf.objects(), objects, 'the HID frees its events');
+  p.setVerdict('remove');
+  assert.equal(sim.hid.sendMany({ type: UP, button: 3 }, 1000), 0);
+});

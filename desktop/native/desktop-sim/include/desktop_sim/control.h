@@ -70,7 +70,9 @@ DESKTOP_SIM_EXPORT bool desktop_sim_settle(uint32_t timeout_ms);
 // most timeout_ms. Lets a test act at the moment a sender is known to be waiting.
 DESKTOP_SIM_EXPORT bool desktop_sim_wait_queued(size_t count, uint32_t timeout_ms);
 
-// Ledger: net references the program holds on non-immortal objects since the last reset.
+// Ledger: references the program took on non-immortal objects since the last reset (Create and
+// Copy results, CFRetain) and still holds. Releasing a reference taken before the reset does not
+// count against it.
 DESKTOP_SIM_EXPORT int64_t desktop_sim_cf_live(void);
 // Ledger: number of misuses recorded since the last reset.
 DESKTOP_SIM_EXPORT uint64_t desktop_sim_cf_misuse(void);

@@ -1,0 +1,156 @@
+// Control module of the simulated desktop (Linux only).
+
+/** A hardware event. Missing fields are 0. */
+export interface HidEvent {
+  /** The numeric CGEventType, e.g. 25 for other-mouse-down. */
+  type: number;
+  /** The system's zero-based button number (event field 3), 0 to 31. */
+  button?: number;
+  /** CGEventFlags; a bigint for bits above 2^53. */
+  flags?: number | bigint;
+  /** Virtual key code (event field 9), 0 to 65535. */
+  keycode?: number;
+  x?: number;
+  y?: number;
+}
+
+/** An event as it reached the applications (after the taps' changes). */
+export interface AppEvent {
+  type: number;
+  button: number;
+  /** A number, or a bigint when bits above 2^53 are set. */
+  flags: number | bigint;
+  keycode: number;
+  x: number;
+  y: number;
+}
+
+/** One live event tap, in tap order. */
+export interface TapInfo {
+  enabled: boolean;
+  /** CGEventTapLocation: 0 HID, 1 session, 2 annotated session. */
+  location: number;
+  /** CGEventTapPlacement: 0 head insert, 1 tail append. */
+  placement: number;
+  /** CGEventTapOptions: 0 default (active), 1 listen only. */
+  options: number;
+  /** CGEventMask; a bigint when bits above 2^53 are set. */
+  mask: number | bigint;
+}
+
+export type DisableReason = 'timeout' | 'userInput';
+
+/** A fresh desktop: taps gone, refusal off, default tap timeout, ledger baseline taken. */
+export function reset(): void;
+
+export const hid: {
+  /** true when the event reached the applications, false when a tap removed it. */
+  send(event: HidEvent): boolean;
+  /** Sends count copies; answers how many reached the applications. */
+  sendMany(event: HidEvent, count: number): number;
+  /**
+   * Disables every enabled tap and notifies each (type 0xFFFFFFFE or 0xFFFFFFFF); returns once
+   * the notifications were handled, or after the tap timeout. Answers the number disabled.
+   */
+  disableTaps(reason: DisableReason): number;
+};
+
+export function taps(): TapInfo[];
+/** While on, CGEventTapCreate answers NULL, as without the user's permission. */
+export function refuseTaps(on: boolean): void;
+export function tapsRefused(): boolean;
+/** How long a tap may keep an event before the system disables it (default 1000 ms). */
+export function setTapTimeout(ms: number): void;
+export function tapTimeout(): number;
+/** Waits until no tap delivery or notification is queued or running; false after the bound. */
+export function settle(timeoutMs?: number): boolean;
+
+export const cf: {
+  /** References taken since reset() (Create/Copy results, CFRetain) and still held. */
+  live(): number;
+  /** Misuses recorded since reset(). */
+  misuse(): number;
+  /** One text per misuse since reset() (the last 1000), naming the call and what was wrong. */
+  misuseLog(): string[];
+  /** Objects alive now, the program's and the system's. */
+  objects(): number;
+};
+
+export const apps: {
+  /** The most recent events that reached the applications (at most 4096), oldest first. */
+  events(): AppEvent[];
+  /** Number of events that reached the applications since reset(). */
+  count(): number;
+};
+
+/** Resolves once predicate() is true; rejects after timeoutMs (default 5000). */
+export function waitFor(
+  predicate: () => boolean,
+  options?: { timeoutMs?: number; intervalMs?: number },
+): Promise<void>;
+
+export const eventTypes: Readonly<Record<
+  | 'null' | 'leftMouseDown' | 'leftMouseUp' | 'rightMouseDown' | 'rightMouseUp' | 'mouseMoved'
+  | 'leftMouseDragged' | 'rightMouseDragged' | 'keyDown' | 'keyUp' | 'flagsChanged'
+  | 'scrollWheel' | 'tabletPointer' | 'tabletProximity' | 'otherMouseDown' | 'otherMouseUp'
+  | 'otherMouseDragged' | 'tapDisabledByTimeout' | 'tapDisabledByUserInput',
+  number>>;
+
+export const eventFlags: Readonly<Record<
+  | 'alphaShift' | 'shift' | 'control' | 'alternate' | 'command' | 'numericPad' | 'help'
+  | 'secondaryFn' | 'nonCoalesced',
+  number>>;
+
+/** A callback the probe tap recorded. */
+export interface ProbeCall {
+  type: number;
+  button: number;
+  keycode: number;
+  flags: number | bigint;
+  x: number;
+  y: number;
+  /** Whether the callback ran on the probe's own thread. */
+  onProbeThread: boolean;
+}
+
+export type ProbeVerdict = 'pass' | 'remove' | 'block';
+
+export interface ProbeOptions {
+  /** CGEventTapLocation, default 1 (session). */
+  location?: number;
+  placement?: 'head' | 'tail';
+  listenOnly?: boolean;
+  /** Default: other-mouse down and up. */
+  mask?: number | bigint;
+  /** 'common' (default), 'default', or another mode's name. */
+  addMode?: string;
+  /** The mode the thread runs, default 'default'. */
+  runMode?: string;
+  /** Re-enable the tap when told it was disabled (default true). */
+  reenable?: boolean;
+  verdict?: ProbeVerdict;
+  /** When non-zero, written to kCGEventSourceUserData of every event seen. */
+  stamp?: number;
+  /** false: only count calls (see callCount), for benchmarks. */
+  record?: boolean;
+}
+
+export interface ProbeTap {
+  calls(): ProbeCall[];
+  callCount(): number;
+  setVerdict(verdict: ProbeVerdict): void;
+  /** Lets every callback blocked now return. */
+  unblock(): void;
+  /** While paused the thread does not run its loop. */
+  pause(paused: boolean): void;
+  /** Waits (blocking) until at least count calls were recorded; false after the bound. */
+  waitCalls(count: number, timeoutMs?: number): boolean;
+  /** Tears the tap down and ends its thread. */
+  stop(): boolean;
+}
+
+/** Test fixtures: not part of the simulated platform. */
+export const fixtures: {
+  /** A native tap on a thread of its own; null when the tap is refused. */
+  probeTap(options?: ProbeOptions): ProbeTap | null;
+};
