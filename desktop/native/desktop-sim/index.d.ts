@@ -53,7 +53,19 @@ export const hid: {
    * the notifications were handled, or after the tap timeout. Answers the number disabled.
    */
   disableTaps(reason: DisableReason): number;
+  /** Time spent inside tap callbacks since reset() or resetCallbackStats(). */
+  callbackStats(): CallbackStats;
+  resetCallbackStats(): void;
 };
+
+/** Percentiles exact to 1 ns below 1024 ns, within 1/64 above. */
+export interface CallbackStats {
+  count: number;
+  medianNs: number;
+  p99Ns: number;
+  maxNs: number;
+  meanNs: number;
+}
 
 export function taps(): TapInfo[];
 /** While on, CGEventTapCreate answers NULL, as without the user's permission. */

@@ -135,6 +135,10 @@ const hid = Object.freeze({
     }
     return native.hidDisableTaps(reason === 'userInput');
   },
+  // Time spent inside tap callbacks since reset() or resetCallbackStats():
+  // {count, medianNs, p99Ns, maxNs, meanNs}.
+  callbackStats: () => native.callbackStats(),
+  resetCallbackStats: () => native.resetCallbackStats(),
 });
 
 const cf = Object.freeze({

@@ -26,6 +26,7 @@ void desktop_sim_reset(void) {
   s.misuse_log.clear();
   s.app_events.clear();
   s.app_event_count = 0;
+  s.callback_times = desktop_sim::CallbackTimes();
 }
 
 bool desktop_sim_hid_send(const desktop_sim_event* event) {
@@ -128,4 +129,20 @@ size_t desktop_sim_app_events(desktop_sim_event* out, size_t capacity) {
   const auto& log = S().app_events;
   for (size_t i = 0; i < log.size() && i < capacity && out != nullptr; ++i) out[i] = log[i];
   return log.size();
+}
+
+void desktop_sim_callback_stats_get(desktop_sim_callback_stats* out) {
+  if (out == nullptr) return;
+  Lock lock(S().mu);
+  const desktop_sim::CallbackTimes& times = S().callback_times;
+  out->count = times.count;
+  out->median_ns = times.Percentile(0.5);
+  out->p99_ns = times.Percentile(0.99);
+  out->max_ns = times.max_ns;
+  out->mean_ns = times.count ? static_cast<double>(times.total_ns / times.count) : 0.0;
+}
+
+void desktop_sim_callback_stats_reset(void) {
+  Lock lock(S().mu);
+  S().callback_times = desktop_sim::CallbackTimes();
 }

@@ -183,6 +183,24 @@ Napi::Value AppEventCount(const Napi::CallbackInfo& info) {
   return Napi::Number::New(info.Env(), static_cast<double>(desktop_sim_app_event_count()));
 }
 
+Napi::Value CallbackStats(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  desktop_sim_callback_stats stats;
+  desktop_sim_callback_stats_get(&stats);
+  Napi::Object result = Napi::Object::New(env);
+  result.Set("count", Napi::Number::New(env, static_cast<double>(stats.count)));
+  result.Set("medianNs", Napi::Number::New(env, static_cast<double>(stats.median_ns)));
+  result.Set("p99Ns", Napi::Number::New(env, static_cast<double>(stats.p99_ns)));
+  result.Set("maxNs", Napi::Number::New(env, static_cast<double>(stats.max_ns)));
+  result.Set("meanNs", Napi::Number::New(env, stats.mean_ns));
+  return result;
+}
+
+Napi::Value ResetCallbackStats(const Napi::CallbackInfo& info) {
+  desktop_sim_callback_stats_reset();
+  return info.Env().Undefined();
+}
+
 // --- probe-tap fixture ---
 
 Verdict VerdictNamed(const std::string& name) {
@@ -312,6 +330,8 @@ constexpr Export kExports[] = {
     {"cfObjects", CfObjects},
     {"appEvents", AppEvents},
     {"appEventCount", AppEventCount},
+    {"callbackStats", CallbackStats},
+    {"resetCallbackStats", ResetCallbackStats},
     {"probeStart", ProbeStart},
     {"probeCalls", ProbeCalls},
     {"probeCallCount", ProbeCallCount},

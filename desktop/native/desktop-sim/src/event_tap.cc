@@ -232,6 +232,42 @@ bool EntryHasWork(const RunLoopEntry& entry, const __CFRunLoop* loop, const std:
 
 }  // namespace
 
+namespace {
+
+size_t BucketOf(uint64_t ns) {
+  if (ns < CallbackTimes::kExact) return static_cast<size_t>(ns);
+  const int octave = 63 - __builtin_clzll(ns);  // 10 or more here
+  const uint64_t sub = (ns >> (octave - 6)) & (CallbackTimes::kPerOctave - 1);
+  return CallbackTimes::kExact + (octave - 10) * CallbackTimes::kPerOctave + sub;
+}
+
+uint64_t BucketFloor(size_t bucket) {
+  if (bucket < CallbackTimes::kExact) return bucket;
+  const size_t octave = (bucket - CallbackTimes::kExact) / CallbackTimes::kPerOctave + 10;
+  const uint64_t sub = (bucket - CallbackTimes::kExact) % CallbackTimes::kPerOctave;
+  return (1ull << octave) + (sub << (octave - 6));
+}
+
+}  // namespace
+
+void CallbackTimes::Add(uint64_t ns) {
+  buckets[BucketOf(ns)]++;
+  count++;
+  total_ns += ns;
+  if (ns > max_ns) max_ns = ns;
+}
+
+uint64_t CallbackTimes::Percentile(double fraction) const {
+  if (count == 0) return 0;
+  const uint64_t rank = static_cast<uint64_t>(fraction * static_cast<double>(count - 1));
+  uint64_t seen = 0;
+  for (size_t b = 0; b < kBuckets; ++b) {
+    seen += buckets[b];
+    if (seen > rank) return BucketFloor(b);
+  }
+  return max_ns;
+}
+
 void RunCallback(Lock& lock, Tap* tap, CGEventType type, __CGEvent* event, CGEventRef* result) {
   State& s = S();
   const CGEventTapCallBack callback = tap->callback;
@@ -240,8 +276,12 @@ void RunCallback(Lock& lock, Tap* tap, CGEventType type, __CGEvent* event, CGEve
   event->system_refs++;  // the event stays valid for the callback whatever the sender does
   s.callbacks_running++;
   lock.unlock();
+  const Clock::time_point start = Clock::now();
   *result = callback(proxy, type, event, user_info);
+  const Clock::time_point end = Clock::now();
   lock.lock();
+  s.callback_times.Add(static_cast<uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(end - start).count()));
   s.callbacks_running--;
   s.activity_cv.notify_all();
 }

@@ -170,6 +170,20 @@ enum class Misuse {
   kCount,
 };
 
+// Histogram of callback durations: 1 ns buckets below 1024 ns, then 64 buckets per power of
+// two, so that percentiles of a million calls cost no memory and no sorting.
+struct CallbackTimes {
+  static constexpr size_t kExact = 1024;
+  static constexpr size_t kPerOctave = 64;
+  static constexpr size_t kBuckets = kExact + (64 - 10) * kPerOctave;
+  uint64_t buckets[kBuckets] = {};
+  uint64_t count = 0;
+  uint64_t max_ns = 0;
+  long double total_ns = 0;
+  void Add(uint64_t ns);
+  uint64_t Percentile(double fraction) const;
+};
+
 struct State {
   std::mutex mu;
   std::unordered_map<const void*, Object*> objects;  // live, immortal and quarantined
@@ -197,6 +211,8 @@ struct State {
 
   std::deque<desktop_sim_event> app_events;
   uint64_t app_event_count = 0;
+
+  CallbackTimes callback_times;
 
   State();
 };

@@ -117,6 +117,12 @@ test('a lean tap passes a long stream and the ledger stays flat', () => {
   assert.equal(sim.hid.sendMany({ type: DOWN, button: 3 }, 200000), 200000);
   assert.equal(p.callCount(), 200000);
   assert.equal(sim.cf.objects(), objects, 'the HID frees its events');
+  const stats = sim.hid.callbackStats();
+  assert.equal(stats.count, 200000);
+  assert.ok(stats.medianNs <= stats.p99Ns && stats.p99Ns <= stats.maxNs, JSON.stringify(stats));
+  assert.ok(stats.meanNs > 0 && stats.meanNs <= stats.maxNs);
+  sim.hid.resetCallbackStats();
+  assert.equal(sim.hid.callbackStats().count, 0);
   p.setVerdict('remove');
   assert.equal(sim.hid.sendMany({ type: UP, button: 3 }, 1000), 0);
 });
