@@ -383,7 +383,7 @@ int64_t GetField(__CGEvent* event, uint32_t field) {
 
 // The HID system's delivery of a run of identical hardware events, in chunks so that a long
 // run holds little memory and crosses threads once per chunk rather than once per event.
-uint64_t SendEvents(const desktop_sim_event& spec, uint64_t count) {
+uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count) {
   constexpr uint64_t kChunk = 512;
   uint64_t reached = 0;
   while (count > 0) {
@@ -393,11 +393,11 @@ uint64_t SendEvents(const desktop_sim_event& spec, uint64_t count) {
     std::vector<__CGEvent*> owned;
     owned.reserve(n);
     for (uint64_t i = 0; i < n; ++i) {
-      __CGEvent* event = NewEvent(static_cast<CGEventType>(spec.type), false);
-      event->flags = spec.flags;
-      event->location = CGPointMake(spec.x, spec.y);
-      SetField(event, kCGMouseEventButtonNumber, spec.button);
-      SetField(event, kCGKeyboardEventKeycode, spec.keycode);
+      __CGEvent* event = NewEvent(static_cast<CGEventType>(hardware.type), false);
+      event->flags = hardware.flags;
+      event->location = CGPointMake(hardware.x, hardware.y);
+      SetField(event, kCGMouseEventButtonNumber, hardware.button);
+      SetField(event, kCGKeyboardEventKeycode, hardware.keycode);
       owned.push_back(event);
     }
     std::vector<__CGEvent*> flow = owned;

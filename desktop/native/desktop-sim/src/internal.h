@@ -198,6 +198,7 @@ struct State {
   uint64_t misuse_baseline = 0;
   std::deque<std::string> misuse_log;
   bool misuse_printed[static_cast<int>(Misuse::kCount)] = {};
+  bool misuse_explained = false;
   bool abort_on_misuse = false;
   bool quiet = false;
 
@@ -282,7 +283,7 @@ void SetField(__CGEvent* event, uint32_t field, int64_t value);
 int64_t GetField(__CGEvent* event, uint32_t field);
 
 // --- the HID system (takes the lock itself) ---
-uint64_t SendEvents(const desktop_sim_event& spec, uint64_t count);
+uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count);
 size_t DisableTaps(desktop_sim_disable_reason reason);
 
 }  // namespace desktop_sim

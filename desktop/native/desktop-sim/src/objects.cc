@@ -110,10 +110,6 @@ const char* MisuseKindHint(Misuse kind) {
     case Misuse::kOverRelease:
       return "a borrowed reference (CFRunLoopGetCurrent, an event handed to a tap callback) is "
              "not the caller's to release";
-    case Misuse::kReleaseFreed:
-    case Misuse::kRetainFreed:
-    case Misuse::kUseAfterFree:
-      return "the object was freed before this call";
     default:
       return nullptr;
   }
@@ -159,11 +155,15 @@ void RecordMisuse(Misuse kind, const char* function, const char* format, ...) {
   bool& printed = s.misuse_printed[static_cast<int>(kind)];
   if (!s.quiet && !printed) {
     const char* hint = MisuseKindHint(kind);
-    std::fprintf(stderr,
-                 "desktop-sim: misuse: %s%s%s\n"
-                 "desktop-sim: (printed once per kind; every misuse is counted and logged; "
-                 "DESKTOP_SIM_ABORT_ON_MISUSE=1 aborts at the first)\n",
-                 text.c_str(), hint ? "; " : "", hint ? hint : "");
+    std::fprintf(stderr, "desktop-sim: misuse: %s%s%s\n", text.c_str(), hint ? "; " : "",
+                 hint ? hint : "");
+    if (!s.misuse_explained) {
+      std::fprintf(stderr,
+                   "desktop-sim: (each kind of misuse is printed once; all are counted and "
+                   "logged; DESKTOP_SIM_ABORT_ON_MISUSE=1 aborts at the first, "
+                   "DESKTOP_SIM_QUIET=1 prints none)\n");
+      s.misuse_explained = true;
+    }
   }
   printed = true;
   if (s.abort_on_misuse) {
@@ -182,8 +182,8 @@ Object* Use(const void* ref, CFTypeID expected, const char* function) {
   auto found = s.objects.find(ref);
   if (found == s.objects.end()) {
     RecordMisuse(Misuse::kUnknownObject, function,
-                 "%p is no object of this desktop (never created, freed long ago, or from "
-                 "before a reset that evicted it)",
+                 "%p is no object of this desktop (never made by it, or freed so long ago "
+                 "that it left the quarantine)",
                  ref);
     return nullptr;
   }
