@@ -411,5 +411,112 @@ TEST_F(TapTest, AStreamOfEventsCostsNoMemoryOnceDelivered) {
   ExpectBalanced();
 }
 
+namespace stop_tests {
+
+struct Gate {
+  std::mutex mu;
+  std::condition_variable cv;
+  bool inside = false;
+  bool release = false;
+  int calls = 0;
+};
+
+CGEventRef HoldUntilReleased(CGEventTapProxy, CGEventType, CGEventRef event, void* info) {
+  auto* gate = static_cast<Gate*>(info);
+  std::unique_lock<std::mutex> lock(gate->mu);
+  gate->calls++;
+  gate->inside = true;
+  gate->cv.notify_all();
+  gate->cv.wait_for(lock, std::chrono::milliseconds(kBound), [&] { return gate->release; });
+  return event;
+}
+
+CGEventRef StopOwnLoopAtFirst(CGEventTapProxy, CGEventType, CGEventRef event, void* info) {
+  auto* gate = static_cast<Gate*>(info);
+  if (++gate->calls == 1) CFRunLoopStop(CFRunLoopGetCurrent());
+  return event;
+}
+
+// Runs body(loop) on a thread of its own with a tap whose callback is the given one.
+template <typename Body>
+void OnTapThread(CGEventTapCallBack callback, Gate* gate, CFRunLoopRef* loop_out, Body body) {
+  std::promise<CFRunLoopRef> loop;
+  std::thread runner([&] {
+    CFMachPortRef port =
+        CGEventTapCreate(kCGSessionEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+                         CGEventMaskBit(kDown), callback, gate);
+    CFRunLoopSourceRef source = CFMachPortCreateRunLoopSource(kCFAllocatorDefault, port, 0);
+    CFRunLoopRef mine = CFRunLoopGetCurrent();
+    CFRetain(mine);
+    CFRunLoopAddSource(mine, source, kCFRunLoopCommonModes);
+    loop.set_value(mine);
+    body(mine);
+    CFRunLoopRemoveSource(mine, source, kCFRunLoopCommonModes);
+    CFRelease(source);
+    CFRelease(port);
+  });
+  *loop_out = loop.get_future().get();
+  runner.join();
+  CFRelease(*loop_out);
+}
+
+TEST_F(TapTest, AStopDuringACallbackEndsTheRunOnceTheCallbackReturns) {
+  Gate gate;
+  CFRunLoopRunResult result = kCFRunLoopRunFinished;
+  std::future<bool> sent;
+  CFRunLoopRef loop = nullptr;
+  OnTapThread(HoldUntilReleased, &gate, &loop, [&](CFRunLoopRef mine) {
+    sent = std::async(std::launch::async, [] {
+      const desktop_sim_event down = Button(kDown, 3);
+      return desktop_sim_hid_send(&down);
+    });
+    std::thread stopper([&] {
+      // Once the callback runs, the run is certainly under way: stop it from here.
+      std::unique_lock<std::mutex> lock(gate.mu);
+      gate.cv.wait_for(lock, std::chrono::milliseconds(kBound), [&] { return gate.inside; });
+      CFRunLoopStop(mine);
+      gate.release = true;
+      gate.cv.notify_all();
+    });
+    result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, kBound / 1000.0, false);
+    stopper.join();
+  });
+  EXPECT_EQ(result, kCFRunLoopRunStopped);
+  EXPECT_TRUE(sent.get());
+  EXPECT_EQ(gate.calls, 1);
+  ExpectBalanced();
+}
+
+TEST_F(TapTest, EventsLeftWhenARunStopsWaitForTheNextRun) {
+  Gate gate;
+  CFRunLoopRunResult first = kCFRunLoopRunFinished;
+  int calls_after_first = -1;
+  uint64_t reached = 0;
+  CFRunLoopRef loop = nullptr;
+  OnTapThread(StopOwnLoopAtFirst, &gate, &loop, [&](CFRunLoopRef) {
+    auto sent = std::async(std::launch::async, [] {
+      const desktop_sim_event down = Button(kDown, 3);
+      return desktop_sim_hid_send_many(&down, 10);
+    });
+    EXPECT_TRUE(desktop_sim_wait_queued(1, kBound));
+    first = CFRunLoopRunInMode(kCFRunLoopDefaultMode, kBound / 1000.0, false);
+    calls_after_first = gate.calls;
+    while (gate.calls < 10) {
+      if (CFRunLoopRunInMode(kCFRunLoopDefaultMode, kBound / 1000.0, true) !=
+          kCFRunLoopRunHandledSource) {
+        break;
+      }
+    }
+    reached = sent.get();
+  });
+  EXPECT_EQ(first, kCFRunLoopRunStopped);
+  EXPECT_EQ(calls_after_first, 1) << "the stop ends the run after the event being handled";
+  EXPECT_EQ(gate.calls, 10);
+  EXPECT_EQ(reached, 10u);
+  ExpectBalanced();
+}
+
+}  // namespace stop_tests
+
 }  // namespace
 }  // namespace desktop_sim_test
