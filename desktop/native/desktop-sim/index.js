@@ -8,7 +8,17 @@ if (process.platform !== 'linux') {
       'services stand where the simulated desktop would');
 }
 
-const native = require('./build/Release/desktop_sim_control.node');
+function loadNative() {
+  const file = require('node:path').join(__dirname, 'build', 'Release', 'desktop_sim_control.node');
+  try {
+    return require(file);
+  } catch (error) {
+    if (error.code !== 'MODULE_NOT_FOUND') throw error;
+    throw new Error(`desktop-sim is not built (no ${file}): run npm install in ${__dirname}`);
+  }
+}
+
+const native = loadNative();
 
 // CGEventType values the HID system can produce (the two tap-disabled notifications are the
 // system's, never hardware's).
