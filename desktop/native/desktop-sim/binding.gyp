@@ -1,4 +1,7 @@
 {
+  "variables": {
+    "has_gtest": "<!(node scripts/has-gtest.js)"
+  },
   "target_defaults": {
     "cflags_cc": ["-std=c++17", "-Wall", "-Wextra", "-fno-exceptions"],
     "cflags_cc!": ["-std=gnu++17", "-std=gnu++20"],
@@ -35,21 +38,27 @@
       "include_dirs": ["<!(node -p \"require('node-addon-api').include_dir\")", "fixture"],
       "defines": ["NAPI_VERSION=8", "NAPI_DISABLE_CPP_EXCEPTIONS"],
       "ldflags": ["-Wl,-rpath,'$$ORIGIN/lib.target'"]
-    },
-    {
-      "target_name": "desktop_sim_tests",
-      "type": "executable",
-      "sources": [
-        "test/native/ledger_test.cc",
-        "test/native/strings_test.cc",
-        "test/native/run_loop_test.cc",
-        "test/native/tap_test.cc",
-        "fixture/probe_tap.cc"
-      ],
-      "dependencies": ["desktop_sim"],
-      "include_dirs": ["fixture"],
-      "ldflags": ["-pthread", "-Wl,-rpath,'$$ORIGIN/lib.target'"],
-      "libraries": ["-lgtest", "-lgtest_main", "-pthread"]
     }
+  ],
+  "conditions": [
+    ["has_gtest==1", {
+      "targets": [
+        {
+          "target_name": "desktop_sim_tests",
+          "type": "executable",
+          "sources": [
+            "test/native/ledger_test.cc",
+            "test/native/strings_test.cc",
+            "test/native/run_loop_test.cc",
+            "test/native/tap_test.cc",
+            "fixture/probe_tap.cc"
+          ],
+          "dependencies": ["desktop_sim"],
+          "include_dirs": ["fixture"],
+          "ldflags": ["-pthread", "-Wl,-rpath,'$$ORIGIN/lib.target'"],
+          "libraries": ["-lgtest", "-lgtest_main", "-pthread"]
+        }
+      ]
+    }]
   ]
 }

@@ -3,10 +3,13 @@
 const { test } = require('node:test');
 const assert = require('node:assert/strict');
 const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
 const path = require('node:path');
 
 test('native suites of the simulated CoreFoundation and event taps pass', () => {
   const binary = path.join(__dirname, '..', 'build', 'Release', 'desktop_sim_tests');
+  assert.ok(fs.existsSync(binary),
+            `${binary} was not built: install GoogleTest (apt-packages.txt), then npm install`);
   const run = spawnSync(binary, ['--gtest_brief=1'], {
     encoding: 'utf8',
     timeout: 300000,
