@@ -146,12 +146,12 @@ TEST_F(ModelDirectoryTest, AModelThatDoesNotLoadIsUnavailableAndFailsRecognition
 
   Semaphore done = makeThreadSemaphore();
   std::optional<RecognitionError> reported;
-  service.startRecognitionTask(
-      recognizer, RecognitionRequest{librivoxClips().at(1).path},
-      [&](const std::optional<RecognitionResult>&, const std::optional<RecognitionError>& error) {
-        reported = error;
-        done.signal();
-      });
+  service.startRecognitionTask(recognizer, RecognitionRequest{librivoxClips().at(1).path},
+                               [&, done](const std::optional<RecognitionResult>&,
+                                         const std::optional<RecognitionError>& error) {
+                                 reported = error;
+                                 done.signal();
+                               });
   done.wait();
   ASSERT_TRUE(reported.has_value());
   EXPECT_EQ(reported->code, kErrorModelNotLoaded);
@@ -168,15 +168,16 @@ struct HandlerCallRecord {
   int nice = 0;
 };
 
-// Collects handler calls until the first final result or error.
+// Collects handler calls until the first final result or error. The handler signals through
+// its own copy of the semaphore: the collector may be gone by the time signal() returns.
 struct Collector {
   std::mutex mutex;
   std::vector<HandlerCallRecord> calls;
   Semaphore settled = makeThreadSemaphore();
 
   ResultHandler handler() {
-    return [this](const std::optional<RecognitionResult>& result,
-                  const std::optional<RecognitionError>& error) {
+    return [this, settled = settled](const std::optional<RecognitionResult>& result,
+                                     const std::optional<RecognitionError>& error) {
       const bool last = error || (result && result->isFinal);
       {
         std::lock_guard<std::mutex> lock(mutex);

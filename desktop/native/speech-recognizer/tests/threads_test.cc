@@ -41,7 +41,7 @@ TEST(Threads, NiceValueBelongsToOneThread) {
   const int before = currentThreadNice();
   Semaphore done = makeThreadSemaphore();
   std::atomic<int> inside{-100};
-  ASSERT_TRUE(startDetachedThread([&] {
+  ASSERT_TRUE(startDetachedThread([&, done] {
     setCurrentThreadNice(niceValueForClass(QosClass::background, currentThreadNice()));
     inside = currentThreadNice();
     done.signal();
@@ -54,7 +54,7 @@ TEST(Threads, NiceValueBelongsToOneThread) {
 TEST(Threads, DetachedThreadRunsElsewhere) {
   Semaphore done = makeThreadSemaphore();
   std::thread::id ranOn;
-  ASSERT_TRUE(startDetachedThread([&] {
+  ASSERT_TRUE(startDetachedThread([&, done] {
     ranOn = std::this_thread::get_id();
     done.signal();
   }));
@@ -112,7 +112,7 @@ TEST(SystemPlatform, DispatchRunsTheWorkOnAnotherThread) {
   const Platform platform = makeSystemPlatform();
   Semaphore done = makeThreadSemaphore();
   std::thread::id ranOn;
-  platform.dispatchAsync(QosClass::utility, [&] {
+  platform.dispatchAsync(QosClass::utility, [&, done] {
     ranOn = std::this_thread::get_id();
     done.signal();
   });
