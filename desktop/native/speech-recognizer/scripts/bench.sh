@@ -64,6 +64,7 @@ for budget in low medium high; do
   printf "%-8s wall %s  cpu %s\n" "$budget" "$wall" "$cpu"
 done
 # The budget only matters when the machine is busy: one busy loop per core competes here.
+# At nice 19 "low" then gets a sliver of the CPU, so that run may take minutes.
 busy=()
 for ((i = 0; i < $(nproc); i++)); do
   (while :; do :; done) &
