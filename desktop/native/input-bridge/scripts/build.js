@@ -40,8 +40,7 @@ function nodeGyp(cwd) {
 }
 
 if (process.platform === 'linux') {
-  const npm = process.platform === 'win32' ? 'npm.cmd' : 'npm';
   // desktop-sim's own install builds its library and control module.
-  run(simDir, npm, ['install', '--no-audit', '--no-fund']);
+  run(simDir, 'npm', ['install', '--no-audit', '--no-fund']);
 }
 nodeGyp(addonDir);
