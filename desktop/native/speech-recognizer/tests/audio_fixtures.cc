@@ -34,7 +34,9 @@ std::vector<ReferenceClip> librivoxClips() {
 
 bool convertWithSox(const std::string& input, const std::vector<std::string>& outputOptions,
                     const std::string& output) {
-  std::vector<std::string> arguments = {PALVORIN_SOX, input};
+  // -R: sox dithers with a time-seeded generator otherwise, so every run would test a different
+  // file and the word error rate of the low-depth encodings would wander between runs.
+  std::vector<std::string> arguments = {PALVORIN_SOX, "-R", input};
   arguments.insert(arguments.end(), outputOptions.begin(), outputOptions.end());
   arguments.push_back(output);
   return runProcess(arguments).status == 0;

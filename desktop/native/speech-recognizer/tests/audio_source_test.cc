@@ -87,8 +87,8 @@ class AudioSourceTest : public ::testing::Test {
   // goforward.raw as a WAV file, re-encoded with the sox output options given.
   static std::string goForwardAs(const std::string& name, const std::vector<std::string>& options) {
     const std::string path = file(name + ".wav");
-    std::vector<std::string> arguments = {PALVORIN_SOX, "-t", "raw", "-r", "16000", "-e",
-                                          "signed",     "-b", "16",  "-c", "1",     kGoForwardRaw};
+    std::vector<std::string> arguments = {PALVORIN_SOX, "-R", "-t", "raw", "-r", "16000",      "-e",
+                                          "signed",     "-b", "16", "-c",  "1",  kGoForwardRaw};
     arguments.insert(arguments.end(), options.begin(), options.end());
     arguments.push_back(path);
     EXPECT_EQ(runProcess(arguments).status, 0) << name;
