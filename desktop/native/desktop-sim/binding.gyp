@@ -19,6 +19,7 @@
         "src/strings.cc",
         "src/run_loop.cc",
         "src/event_tap.cc",
+        "src/events.cc",
         "src/control.cc",
         "api-pins/api_pins.cc",
         "api-pins/umbrella_c.c"

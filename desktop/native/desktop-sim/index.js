@@ -242,4 +242,13 @@ module.exports = Object.freeze({
   eventTypes,
   eventFlags,
   fixtures: Object.freeze({ probeTap }),
+  // Events the program posted that reached the applications since reset() or clearPosted()
+  // (the last 4096), oldest first, and their total count.
+  posted: () => native.posted(),
+  postedCount: () => native.postedCount(),
+  clearPosted: () => native.clearPosted(),
+  // 0 off, 1 every event creation answers NULL, n every n-th one (counted from this call).
+  failEventCreation(n) {
+    native.failEventCreation(checkInteger('failEventCreation(n)', 'n', n, 0, 0xffffffff));
+  },
 });

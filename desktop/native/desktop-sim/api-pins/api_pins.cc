@@ -273,5 +273,17 @@ static_assert(
 static_assert(kSame<decltype(&CGEventGetLocation), CGPoint (*)(CGEventRef)>);
 static_assert(kSame<decltype(&CGEventSetLocation), void (*)(CGEventRef, CGPoint)>);
 static_assert(kSame<decltype(&CGEventGetTimestamp), CGEventTimestamp (*)(CGEventRef)>);
+static_assert(kSame<decltype(&CGEventCreateMouseEvent),
+                    CGEventRef (*)(CGEventSourceRef, CGEventType, CGPoint, CGMouseButton)>);
+static_assert(kSame<decltype(&CGEventCreateKeyboardEvent),
+                    CGEventRef (*)(CGEventSourceRef, CGKeyCode, bool)>);
+static_assert(kSame<decltype(&CGEventCreateScrollWheelEvent),
+                    CGEventRef (*)(CGEventSourceRef, CGScrollEventUnit, uint32_t, int32_t, ...)>,
+              "CGEventCreateScrollWheelEvent is variadic");
+static_assert(kSame<decltype(&CGEventKeyboardSetUnicodeString),
+                    void (*)(CGEventRef, UniCharCount, const UniChar*)>);
+static_assert(kSame<decltype(&CGEventKeyboardGetUnicodeString),
+                    void (*)(CGEventRef, UniCharCount, UniCharCount*, UniChar*)>);
+static_assert(kSame<decltype(&CGEventPost), void (*)(CGEventTapLocation, CGEventRef)>);
 
 }  // namespace

@@ -26,6 +26,10 @@ void desktop_sim_reset(void) {
   s.misuse_log.clear();
   s.app_events.clear();
   s.app_event_count = 0;
+  s.posted.clear();
+  s.posted_count = 0;
+  s.fail_event_every = 0;
+  s.event_create_calls = 0;
   s.callback_times = desktop_sim::CallbackTimes();
 }
 
@@ -145,4 +149,38 @@ void desktop_sim_callback_stats_get(desktop_sim_callback_stats* out) {
 void desktop_sim_callback_stats_reset(void) {
   Lock lock(S().mu);
   S().callback_times = desktop_sim::CallbackTimes();
+}
+
+uint64_t desktop_sim_posted_count(void) {
+  Lock lock(S().mu);
+  return S().posted_count;
+}
+
+size_t desktop_sim_posted(desktop_sim_posted_event* out, size_t capacity) {
+  Lock lock(S().mu);
+  const auto& log = S().posted;
+  for (size_t i = 0; i < log.size() && i < capacity && out != nullptr; ++i) out[i] = log[i].record;
+  return log.size();
+}
+
+size_t desktop_sim_posted_text(size_t index, uint16_t* buffer, size_t capacity) {
+  Lock lock(S().mu);
+  const auto& log = S().posted;
+  if (index >= log.size()) return 0;
+  const std::u16string& text = log[index].text;
+  if (buffer != nullptr)
+    std::memcpy(buffer, text.data(), sizeof(uint16_t) * std::min(capacity, text.size()));
+  return text.size();
+}
+
+void desktop_sim_clear_posted(void) {
+  Lock lock(S().mu);
+  S().posted.clear();
+  S().posted_count = 0;
+}
+
+void desktop_sim_fail_event_creation(uint32_t every) {
+  Lock lock(S().mu);
+  S().fail_event_every = every;
+  S().event_create_calls = 0;
 }

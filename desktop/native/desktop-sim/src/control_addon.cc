@@ -201,6 +201,63 @@ Napi::Value ResetCallbackStats(const Napi::CallbackInfo& info) {
   return info.Env().Undefined();
 }
 
+Napi::Object PostedObject(Napi::Env env, const desktop_sim_posted_event& event, size_t index) {
+  const bool mouse = (event.type >= 1 && event.type <= 7) || (event.type >= 25 && event.type <= 27);
+  const bool key = event.type == 10 || event.type == 11;
+  Napi::Object object = Napi::Object::New(env);
+  object.Set("type", Napi::Number::New(env, event.type));
+  object.Set("x", Napi::Number::New(env, event.x));
+  object.Set("y", Napi::Number::New(env, event.y));
+  if (mouse) {
+    object.Set("button", Napi::Number::New(env, static_cast<double>(event.button)));
+    object.Set("clickState", Napi::Number::New(env, static_cast<double>(event.click_state)));
+  }
+  object.Set("flags", Unsigned64(env, event.flags));
+  if (key || event.type == 12) {
+    object.Set("keycode", Napi::Number::New(env, static_cast<double>(event.keycode)));
+  }
+  if (key) object.Set("keyDown", Napi::Boolean::New(env, event.key_down));
+  if (event.has_text) {
+    std::u16string text(event.text_length, u'\0');
+    desktop_sim_posted_text(index, reinterpret_cast<uint16_t*>(&text[0]), text.size());
+    object.Set("text", Napi::String::New(env, text));
+  }
+  if (event.type == 22) {
+    object.Set("wheel1", Napi::Number::New(env, static_cast<double>(event.wheel1)));
+    object.Set("wheel2", Napi::Number::New(env, static_cast<double>(event.wheel2)));
+  }
+  return object;
+}
+
+Napi::Value Posted(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  std::vector<desktop_sim_posted_event> events(DESKTOP_SIM_POSTED_LOG);
+  events.resize(std::min(events.size(), desktop_sim_posted(events.data(), events.size())));
+  Napi::Array result = Napi::Array::New(env, events.size());
+  for (size_t i = 0; i < events.size(); ++i) {
+    result.Set(static_cast<uint32_t>(i), PostedObject(env, events[i], i));
+  }
+  return result;
+}
+
+Napi::Value PostedCount(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(), static_cast<double>(desktop_sim_posted_count()));
+}
+
+Napi::Value ClearPosted(const Napi::CallbackInfo& info) {
+  desktop_sim_clear_posted();
+  return info.Env().Undefined();
+}
+
+Napi::Value FailEventCreation(const Napi::CallbackInfo& info) {
+  if (info.Length() < 1 || !info[0].IsNumber()) {
+    ThrowType(info.Env(), "internal: every");
+    return info.Env().Null();
+  }
+  desktop_sim_fail_event_creation(info[0].As<Napi::Number>().Uint32Value());
+  return info.Env().Undefined();
+}
+
 // --- probe-tap fixture ---
 
 Verdict VerdictNamed(const std::string& name) {
@@ -340,6 +397,10 @@ constexpr Export kExports[] = {
     {"probePause", ProbePause},
     {"probeWaitCalls", ProbeWaitCalls},
     {"probeStop", ProbeStop},
+    {"posted", Posted},
+    {"postedCount", PostedCount},
+    {"clearPosted", ClearPosted},
+    {"failEventCreation", FailEventCreation},
 };
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {

@@ -140,22 +140,6 @@ std::vector<__CGEvent*> DeliverQueued(Lock& lock, const std::shared_ptr<Tap>& ta
   return verdicts;
 }
 
-void RecordAppEvent(__CGEvent* event) {
-  State& s = S();
-  desktop_sim_event record;
-  record.type = event->event_type;
-  const FieldSlot* button = FindField(event, kCGMouseEventButtonNumber);
-  const FieldSlot* keycode = FindField(event, kCGKeyboardEventKeycode);
-  record.button = button ? button->value : 0;
-  record.keycode = keycode ? keycode->value : 0;
-  record.flags = event->flags;
-  record.x = event->location.x;
-  record.y = event->location.y;
-  s.app_events.push_back(record);
-  if (s.app_events.size() > DESKTOP_SIM_APP_EVENT_LOG) s.app_events.pop_front();
-  s.app_event_count++;
-}
-
 Serviced ServiceNotification(Lock& lock, Work* work) {
   Tap* tap = work->tap.get();
   __CGEvent* event = NewEvent(work->notify_type, false);
@@ -268,6 +252,22 @@ uint64_t CallbackTimes::Percentile(double fraction) const {
   return max_ns;
 }
 
+void RecordAppEvent(__CGEvent* event) {
+  State& s = S();
+  desktop_sim_event record;
+  record.type = event->event_type;
+  const FieldSlot* button = FindField(event, kCGMouseEventButtonNumber);
+  const FieldSlot* keycode = FindField(event, kCGKeyboardEventKeycode);
+  record.button = button ? button->value : 0;
+  record.keycode = keycode ? keycode->value : 0;
+  record.flags = event->flags;
+  record.x = event->location.x;
+  record.y = event->location.y;
+  s.app_events.push_back(record);
+  if (s.app_events.size() > DESKTOP_SIM_APP_EVENT_LOG) s.app_events.pop_front();
+  s.app_event_count++;
+}
+
 void RunCallback(Lock& lock, Tap* tap, CGEventType type, __CGEvent* event, CGEventRef* result) {
   State& s = S();
   const CGEventTapCallBack callback = tap->callback;
@@ -355,6 +355,7 @@ __CGEvent* NewEvent(CGEventType type, bool program_owned) {
   event->timestamp = NowNanoseconds();
   event->field_count = 0;
   event->more_fields = nullptr;
+  event->unicode = nullptr;
   InitObject(event, kEventTypeId, program_owned);
   return event;
 }
@@ -363,6 +364,8 @@ void FreeEventPayload(__CGEvent* event) {
   delete event->more_fields;
   event->more_fields = nullptr;
   event->field_count = 0;
+  delete event->unicode;
+  event->unicode = nullptr;
 }
 
 void SetField(__CGEvent* event, uint32_t field, int64_t value) {
@@ -379,6 +382,36 @@ void SetField(__CGEvent* event, uint32_t field, int64_t value) {
 int64_t GetField(__CGEvent* event, uint32_t field) {
   const FieldSlot* slot = FindField(event, field);
   return slot ? slot->value : 0;
+}
+
+std::vector<__CGEvent*> PassThroughTaps(Lock& lock, std::vector<__CGEvent*> flow,
+                                        CGEventTapLocation from, std::vector<__CGEvent*>* owned) {
+  const std::vector<std::shared_ptr<Tap>> chain = S().taps;
+  for (const std::shared_ptr<Tap>& tap : chain) {
+    if (flow.empty()) break;
+    if (!tap->alive || !tap->enabled || tap->location < from) continue;
+    std::vector<__CGEvent*> wanted;
+    for (__CGEvent* event : flow) {
+      if (Wants(*tap, event->event_type)) wanted.push_back(event);
+    }
+    if (wanted.empty()) continue;
+    const std::vector<__CGEvent*> verdicts = InlineLoopFor(*tap)
+                                                 ? DeliverInline(lock, tap.get(), wanted, owned)
+                                                 : DeliverQueued(lock, tap, wanted, owned);
+    std::vector<__CGEvent*> next;
+    next.reserve(flow.size());
+    size_t k = 0;
+    for (__CGEvent* event : flow) {
+      if (k < wanted.size() && wanted[k] == event) {
+        if (verdicts[k] != nullptr) next.push_back(verdicts[k]);
+        ++k;
+      } else {
+        next.push_back(event);
+      }
+    }
+    flow.swap(next);
+  }
+  return flow;
 }
 
 // The HID system's delivery of a run of identical hardware events, in chunks so that a long
@@ -400,32 +433,7 @@ uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count) {
       SetField(event, kCGKeyboardEventKeycode, hardware.keycode);
       owned.push_back(event);
     }
-    std::vector<__CGEvent*> flow = owned;
-    const std::vector<std::shared_ptr<Tap>> chain = S().taps;
-    for (const std::shared_ptr<Tap>& tap : chain) {
-      if (flow.empty()) break;
-      if (!tap->alive || !tap->enabled) continue;
-      std::vector<__CGEvent*> wanted;
-      for (__CGEvent* event : flow) {
-        if (Wants(*tap, event->event_type)) wanted.push_back(event);
-      }
-      if (wanted.empty()) continue;
-      const std::vector<__CGEvent*> verdicts = InlineLoopFor(*tap)
-                                                   ? DeliverInline(lock, tap.get(), wanted, &owned)
-                                                   : DeliverQueued(lock, tap, wanted, &owned);
-      std::vector<__CGEvent*> next;
-      next.reserve(flow.size());
-      size_t k = 0;
-      for (__CGEvent* event : flow) {
-        if (k < wanted.size() && wanted[k] == event) {
-          if (verdicts[k] != nullptr) next.push_back(verdicts[k]);
-          ++k;
-        } else {
-          next.push_back(event);
-        }
-      }
-      flow.swap(next);
-    }
+    const std::vector<__CGEvent*> flow = PassThroughTaps(lock, owned, kCGHIDEventTap, &owned);
     reached += flow.size();
     for (__CGEvent* event : flow) RecordAppEvent(event);
     for (__CGEvent* event : owned) DropSystemRef(event, "HID event delivered");

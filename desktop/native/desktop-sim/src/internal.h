@@ -55,6 +55,12 @@ struct Object {
 struct Tap;
 struct Work;
 
+// A posted event as the applications received it; text holds its Unicode string, if any.
+struct PostedEntry {
+  desktop_sim_posted_event record;
+  std::u16string text;
+};
+
 }  // namespace desktop_sim
 
 struct __CFAllocator : desktop_sim::Object {};
@@ -116,6 +122,7 @@ struct __CGEvent : desktop_sim::Object {
   int field_count;
   desktop_sim::FieldSlot fields[desktop_sim::kInlineFields];
   std::vector<desktop_sim::FieldSlot>* more_fields;
+  std::u16string* unicode;  // set by CGEventKeyboardSetUnicodeString; null until then
 };
 
 namespace desktop_sim {
@@ -213,6 +220,13 @@ struct State {
   std::deque<desktop_sim_event> app_events;
   uint64_t app_event_count = 0;
 
+  // Events the program posted that reached the applications (the most recent ones).
+  std::deque<PostedEntry> posted;
+  uint64_t posted_count = 0;
+  // Event creation fails for every fail_event_every-th Create call (0: never).
+  uint32_t fail_event_every = 0;
+  uint64_t event_create_calls = 0;
+
   CallbackTimes callback_times;
 
   State();
@@ -281,6 +295,13 @@ void QueueNotification(const std::shared_ptr<Tap>& tap, CGEventType type,
 void RunCallback(Lock& lock, Tap* tap, CGEventType type, __CGEvent* event, CGEventRef* result);
 void SetField(__CGEvent* event, uint32_t field, int64_t value);
 int64_t GetField(__CGEvent* event, uint32_t field);
+
+// Passes events through the live, enabled taps at location from and beyond, in tap order, and
+// answers those that reach the applications. Replacement events the callbacks hand over are
+// added to owned, whose system references the caller drops once it is done with the events.
+std::vector<__CGEvent*> PassThroughTaps(Lock& lock, std::vector<__CGEvent*> flow,
+                                        CGEventTapLocation from, std::vector<__CGEvent*>* owned);
+void RecordAppEvent(__CGEvent* event);
 
 // --- the HID system (takes the lock itself) ---
 uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count);

@@ -1,4 +1,4 @@
-// Quartz event services: event taps and event fields.
+// Quartz event services: event taps, event fields, and creating and posting events.
 #ifndef DESKTOP_SIM_CGEVENT_H_
 #define DESKTOP_SIM_CGEVENT_H_
 
@@ -26,6 +26,21 @@ CG_EXTERN void CGEventSetIntegerValueField(CGEventRef event, CGEventField field,
 CG_EXTERN CGPoint CGEventGetLocation(CGEventRef event);
 CG_EXTERN void CGEventSetLocation(CGEventRef event, CGPoint location);
 CG_EXTERN CGEventTimestamp CGEventGetTimestamp(CGEventRef event);
+
+CG_EXTERN CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseType,
+                                             CGPoint mouseCursorPosition,
+                                             CGMouseButton mouseButton);
+CG_EXTERN CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtualKey,
+                                                bool keyDown);
+// Variadic, as on macOS: wheelCount (1 to 3) wheel values, vertical first, then horizontal.
+CG_EXTERN CGEventRef CGEventCreateScrollWheelEvent(CGEventSourceRef source, CGScrollEventUnit units,
+                                                   uint32_t wheelCount, int32_t wheel1, ...);
+CG_EXTERN void CGEventKeyboardSetUnicodeString(CGEventRef event, UniCharCount stringLength,
+                                               const UniChar* unicodeString);
+CG_EXTERN void CGEventKeyboardGetUnicodeString(CGEventRef event, UniCharCount maxStringLength,
+                                               UniCharCount* actualStringLength,
+                                               UniChar* unicodeString);
+CG_EXTERN void CGEventPost(CGEventTapLocation tap, CGEventRef event);
 
 CG_EXTERN_C_END
 

@@ -103,6 +103,41 @@ enum { DESKTOP_SIM_APP_EVENT_LOG = 4096 };
 DESKTOP_SIM_EXPORT uint64_t desktop_sim_app_event_count(void);
 DESKTOP_SIM_EXPORT size_t desktop_sim_app_events(desktop_sim_event* out, size_t capacity);
 
+// Events the program posted (CGEventPost) that reached the applications, as they arrived there
+// (after the taps' changes). Fields that do not apply to the event's type read 0.
+typedef struct desktop_sim_posted_event {
+  uint32_t type;
+  uint32_t location;  // the tap location it was posted at
+  double x;
+  double y;
+  int64_t button;       // event field 3
+  int64_t click_state;  // event field 1
+  uint64_t flags;
+  int64_t keycode;     // event field 9
+  bool key_down;       // type is kCGEventKeyDown
+  bool has_text;       // a Unicode string was set (CGEventKeyboardSetUnicodeString)
+  size_t text_length;  // its length in UTF-16 units
+  int64_t wheel1;      // event field 11 (vertical)
+  int64_t wheel2;      // event field 12 (horizontal)
+} desktop_sim_posted_event;
+
+// Posted events since the last reset or clear: total count, and the most recent ones (at most
+// DESKTOP_SIM_POSTED_LOG entries kept), oldest first. Fills up to capacity and returns the
+// number kept.
+enum { DESKTOP_SIM_POSTED_LOG = 4096 };
+DESKTOP_SIM_EXPORT uint64_t desktop_sim_posted_count(void);
+DESKTOP_SIM_EXPORT size_t desktop_sim_posted(desktop_sim_posted_event* out, size_t capacity);
+// The Unicode string of kept posted event number index (0 = oldest kept), unchanged (unpaired
+// surrogates included), cut to capacity units. Returns its full length; 0 when there is no
+// such entry or it has no text.
+DESKTOP_SIM_EXPORT size_t desktop_sim_posted_text(size_t index, uint16_t* buffer, size_t capacity);
+DESKTOP_SIM_EXPORT void desktop_sim_clear_posted(void);
+
+// Makes event creation (CGEventCreateMouseEvent, CGEventCreateKeyboardEvent,
+// CGEventCreateScrollWheelEvent) answer NULL: 0 never, 1 always, n every n-th call counted from
+// now. reset() turns it off.
+DESKTOP_SIM_EXPORT void desktop_sim_fail_event_creation(uint32_t every);
+
 #ifdef __cplusplus
 }
 #endif
