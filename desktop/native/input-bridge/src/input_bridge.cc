@@ -16,7 +16,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <string>
 
 namespace {
 
@@ -401,6 +403,336 @@ Napi::Value SetSuppress(const Napi::CallbackInfo& info) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Synthetic input (script thread only). Every event is created without a source, posted at the
+// HID level and released within the call; a creation that fails is skipped and the rest of the
+// sequence still goes out. Posted events carry no marker: the tap sees them like hardware, and
+// only ever other-mouse events of the middle button, which it does not report.
+
+constexpr int32_t kMaxClickCount = 3;
+constexpr uint32_t kScrollWheelCount = 2;
+constexpr CGKeyCode kNoKeyCode = 0xFFFF;
+constexpr CGKeyCode kTypingKeyCode = 0;
+constexpr size_t kTypeSliceUnits = 16;
+
+struct MouseButtonRow {
+  const char* name;
+  CGMouseButton button;
+  CGEventType down;
+  CGEventType up;
+};
+
+constexpr MouseButtonRow kLeftButton = {"left", kCGMouseButtonLeft, kCGEventLeftMouseDown,
+                                        kCGEventLeftMouseUp};
+// Names are matched whole and case-sensitively; anything else is the left button.
+constexpr MouseButtonRow kNamedButtons[] = {
+    {"right", kCGMouseButtonRight, kCGEventRightMouseDown, kCGEventRightMouseUp},
+    {"middle", kCGMouseButtonCenter, kCGEventOtherMouseDown, kCGEventOtherMouseUp},
+};
+
+struct KeyName {
+  const char* name;
+  CGKeyCode code;
+};
+
+// Virtual key codes of the physical keys (ANSI positions), not characters.
+constexpr KeyName kMap[] = {
+    {"return", 36},
+    {"enter", 36},
+    {"tab", 48},
+    {"space", 49},
+    {"delete", 51},
+    {"backspace", 51},
+    {"forwarddelete", 117},
+    {"escape", 53},
+    {"esc", 53},
+    {"home", 115},
+    {"end", 119},
+    {"pageup", 116},
+    {"pagedown", 121},
+    {"left", 123},
+    {"leftarrow", 123},
+    {"right", 124},
+    {"rightarrow", 124},
+    {"up", 126},
+    {"uparrow", 126},
+    {"down", 125},
+    {"downarrow", 125},
+    {"f1", 122},
+    {"f2", 120},
+    {"f3", 99},
+    {"f4", 118},
+    {"f5", 96},
+    {"f6", 97},
+    {"f7", 98},
+    {"f8", 100},
+    {"f9", 101},
+    {"f10", 109},
+    {"f11", 103},
+    {"f12", 111},
+    {"a", 0},
+    {"b", 11},
+    {"c", 8},
+    {"d", 2},
+    {"e", 14},
+    {"f", 3},
+    {"g", 5},
+    {"h", 4},
+    {"i", 34},
+    {"j", 38},
+    {"k", 40},
+    {"l", 37},
+    {"m", 46},
+    {"n", 45},
+    {"o", 31},
+    {"p", 35},
+    {"q", 12},
+    {"r", 15},
+    {"s", 1},
+    {"t", 17},
+    {"u", 32},
+    {"v", 9},
+    {"w", 13},
+    {"x", 7},
+    {"y", 16},
+    {"z", 6},
+    {"0", 29},
+    {"1", 18},
+    {"2", 19},
+    {"3", 20},
+    {"4", 21},
+    {"5", 23},
+    {"6", 22},
+    {"7", 26},
+    {"8", 28},
+    {"9", 25},
+    {"slash", 44},
+    {"/", 44},
+    {"period", 47},
+    {".", 47},
+    {"comma", 43},
+    {",", 43},
+    {"minus", 27},
+    {"-", 27},
+    {"equal", 24},
+    {"=", 24},
+    {"semicolon", 41},
+    {";", 41},
+    {"quote", 39},
+    {"'", 39},
+    {"backslash", 42},
+    {"\\", 42},
+    {"grave", 50},
+    {"`", 50},
+    {"leftbracket", 33},
+    {"[", 33},
+    {"rightbracket", 30},
+    {"]", 30},
+};
+static_assert(sizeof(kMap) / sizeof(kMap[0]) == 91, "the key table has 91 names");
+
+struct ModifierName {
+  const char* name;
+  CGEventFlags flag;
+};
+
+constexpr ModifierName kModifierFlags[] = {
+    {"cmd", kCGEventFlagMaskCommand},      {"command", kCGEventFlagMaskCommand},
+    {"meta", kCGEventFlagMaskCommand},     {"ctrl", kCGEventFlagMaskControl},
+    {"control", kCGEventFlagMaskControl},  {"alt", kCGEventFlagMaskAlternate},
+    {"option", kCGEventFlagMaskAlternate}, {"shift", kCGEventFlagMaskShift},
+    {"fn", kCGEventFlagMaskSecondaryFn},
+};
+
+// Posting never fails visibly, so there is nothing to report; the event is ours to release.
+void PostAndRelease(CGEventRef event) {
+  CGEventPost(kCGHIDEventTap, event);
+  CFRelease(event);
+}
+
+// ASCII letters only, byte by byte; every other byte (UTF-8 included) is kept as it is.
+std::string AsciiLower(std::string text) {
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+// Whole-text comparison: a name with an embedded NUL matches nothing.
+bool SameText(const std::string& text, const char* name) {
+  return text.size() == std::strlen(name) && std::memcmp(text.data(), name, text.size()) == 0;
+}
+
+CGKeyCode KeyCodeForName(const std::string& name) {
+  const std::string lower = AsciiLower(name);
+  for (const KeyName& entry : kMap) {
+    if (SameText(lower, entry.name)) return entry.code;
+  }
+  return kNoKeyCode;
+}
+
+CGEventFlags ModifierFlag(const std::string& name) {
+  const std::string lower = AsciiLower(name);
+  for (const ModifierName& entry : kModifierFlags) {
+    if (SameText(lower, entry.name)) return entry.flag;
+  }
+  return 0;
+}
+
+const MouseButtonRow& MouseButtonNamed(const std::string& name) {
+  for (const MouseButtonRow& row : kNamedButtons) {
+    if (name == row.name) return row;
+  }
+  return kLeftButton;
+}
+
+void PostMouseMove(CGPoint point, CGMouseButton button) {
+  if (CGEventRef move = CGEventCreateMouseEvent(nullptr, kCGEventMouseMoved, point, button)) {
+    PostAndRelease(move);
+  }
+}
+
+void PostClickPair(const MouseButtonRow& row, CGPoint point, int32_t clickState) {
+  CGEventRef down = CGEventCreateMouseEvent(nullptr, row.down, point, row.button);
+  CGEventRef up = CGEventCreateMouseEvent(nullptr, row.up, point, row.button);
+  if (down != nullptr) {
+    CGEventSetIntegerValueField(down, kCGMouseEventClickState, clickState);
+    PostAndRelease(down);
+  }
+  if (up != nullptr) {
+    CGEventSetIntegerValueField(up, kCGMouseEventClickState, clickState);
+    PostAndRelease(up);
+  }
+}
+
+Napi::Value PostClick(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 2 || !info[0].IsNumber() || !info[1].IsNumber()) {
+    return RaiseTypeError(env, "postClick(x, y, button?, clickCount?)");
+  }
+  const CGPoint point = CGPointMake(info[0].As<Napi::Number>().DoubleValue(),
+                                    info[1].As<Napi::Number>().DoubleValue());
+  std::string buttonName = "left";
+  if (info.Length() >= 3 && info[2].IsString()) buttonName = info[2].As<Napi::String>().Utf8Value();
+  int32_t clickCount = 1;
+  if (info.Length() >= 4 && info[3].IsNumber()) {
+    const int32_t n = info[3].As<Napi::Number>().Int32Value();
+    clickCount = n < 1 ? 1 : (n > kMaxClickCount ? kMaxClickCount : n);
+  }
+  const MouseButtonRow& row = MouseButtonNamed(buttonName);
+  PostMouseMove(point, row.button);
+  for (int32_t k = 1; k <= clickCount; ++k) PostClickPair(row, point, k);
+  return Napi::Boolean::New(env, true);
+}
+
+Napi::Value PostMove(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 2 || !info[0].IsNumber() || !info[1].IsNumber()) {
+    return RaiseTypeError(env, "postMove(x, y)");
+  }
+  PostMouseMove(CGPointMake(info[0].As<Napi::Number>().DoubleValue(),
+                            info[1].As<Napi::Number>().DoubleValue()),
+                kCGMouseButtonLeft);
+  return Napi::Boolean::New(env, true);
+}
+
+// The wheel's vertical sense is the opposite of dy's. The one dy whose negation does not fit in
+// 32 bits saturates instead of wrapping back to itself.
+int32_t VerticalWheel(int32_t dy) {
+  return dy == INT32_MIN ? INT32_MAX : -dy;
+}
+
+Napi::Value PostScroll(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 2 || !info[0].IsNumber() || !info[1].IsNumber()) {
+    return RaiseTypeError(env, "postScroll(dx, dy)");
+  }
+  const int32_t dx = info[0].As<Napi::Number>().Int32Value();
+  const int32_t dy = info[1].As<Napi::Number>().Int32Value();
+  if (CGEventRef scroll = CGEventCreateScrollWheelEvent(nullptr, kCGScrollEventUnitPixel,
+                                                        kScrollWheelCount, VerticalWheel(dy), dx)) {
+    PostAndRelease(scroll);
+  }
+  return Napi::Boolean::New(env, true);
+}
+
+// Unknown and non-string elements are skipped; the caller checks for a pending exception, which
+// a throwing element getter leaves behind.
+CGEventFlags ModifierFlags(const Napi::Array& modifiers) {
+  CGEventFlags flags = 0;
+  const uint32_t length = modifiers.Length();
+  for (uint32_t i = 0; i < length; ++i) {
+    const Napi::Value element = modifiers.Get(i);
+    if (element.IsEmpty() || !element.IsString()) continue;
+    flags |= ModifierFlag(element.As<Napi::String>().Utf8Value());
+  }
+  return flags;
+}
+
+void PostKeyEvent(CGEventRef event, CGEventFlags flags) {
+  // With no modifiers the event keeps the flags it was created with.
+  if (flags != 0) CGEventSetFlags(event, flags);
+  PostAndRelease(event);
+}
+
+Napi::Value PostKey(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 1 || !info[0].IsString())
+    return RaiseTypeError(env, "postKey(key, modifiers?)");
+  const CGKeyCode code = KeyCodeForName(info[0].As<Napi::String>().Utf8Value());
+  if (code == kNoKeyCode) return Napi::Boolean::New(env, false);
+  CGEventFlags flags = 0;
+  if (info.Length() >= 2 && info[1].IsArray()) {
+    flags = ModifierFlags(info[1].As<Napi::Array>());
+    // A modifier that could not be read must not turn a shortcut into a plain key press.
+    if (env.IsExceptionPending()) return env.Null();
+  }
+  CGEventRef down = CGEventCreateKeyboardEvent(nullptr, code, true);
+  CGEventRef up = CGEventCreateKeyboardEvent(nullptr, code, false);
+  if (down != nullptr) PostKeyEvent(down, flags);
+  if (up != nullptr) PostKeyEvent(up, flags);
+  return Napi::Boolean::New(env, true);
+}
+
+bool IsHighSurrogate(char16_t unit) {
+  return unit >= 0xD800 && unit <= 0xDBFF;
+}
+
+bool IsLowSurrogate(char16_t unit) {
+  return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Units of the slice that starts at offset: 16, or the rest of the text, except that a surrogate
+// pair whose high half would end the slice moves whole into the next one, so no application
+// receives half a character.
+size_t SliceLength(const std::u16string& text, size_t offset) {
+  const size_t remaining = text.size() - offset;
+  if (remaining <= kTypeSliceUnits) return remaining;
+  const size_t last = offset + kTypeSliceUnits - 1;
+  if (IsHighSurrogate(text[last]) && IsLowSurrogate(text[last + 1])) return kTypeSliceUnits - 1;
+  return kTypeSliceUnits;
+}
+
+void PostTypedEvent(CGEventRef event, const char16_t* units, size_t count) {
+  CGEventKeyboardSetUnicodeString(event, count, reinterpret_cast<const UniChar*>(units));
+  PostAndRelease(event);
+}
+
+Napi::Value PostType(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 1 || !info[0].IsString()) return RaiseTypeError(env, "postType(text)");
+  const std::u16string text = info[0].As<Napi::String>().Utf16Value();
+  for (size_t offset = 0; offset < text.size();) {
+    const size_t count = SliceLength(text, offset);
+    CGEventRef down = CGEventCreateKeyboardEvent(nullptr, kTypingKeyCode, true);
+    CGEventRef up = CGEventCreateKeyboardEvent(nullptr, kTypingKeyCode, false);
+    if (down != nullptr) PostTypedEvent(down, text.data() + offset, count);
+    if (up != nullptr) PostTypedEvent(up, text.data() + offset, count);
+    offset += count;
+  }
+  return Napi::Boolean::New(env, true);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Registration.
 
 using FunctionMaker = Napi::Function (*)(napi_env, const char*, void*);
@@ -416,6 +748,11 @@ const ExportEntry kExports[] = {
     {"stop", &Napi::Function::New<Stop>},
     {"setSuppress", &Napi::Function::New<SetSuppress>},
     {"isRunning", &Napi::Function::New<IsRunning>},
+    {"postClick", &Napi::Function::New<PostClick>},
+    {"postMove", &Napi::Function::New<PostMove>},
+    {"postScroll", &Napi::Function::New<PostScroll>},
+    {"postKey", &Napi::Function::New<PostKey>},
+    {"postType", &Napi::Function::New<PostType>},
 };
 
 }  // namespace
