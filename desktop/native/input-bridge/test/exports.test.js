@@ -2,9 +2,12 @@
 // The module's surface and the calling conventions every function shares.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { bridge, sim } = require('./helpers');
+const { bridge, sim, assertThrowsExactly } = require('./helpers');
 
-const EXPORTED = ['start', 'stop', 'setSuppress', 'isRunning'];
+const EXPORTED = [
+  'start', 'stop', 'setSuppress', 'isRunning',
+  'postClick', 'postMove', 'postScroll', 'postKey', 'postType',
+];
 
 test('the exports are exactly the registered functions, in registration order', () => {
   assert.deepEqual(Object.keys(bridge), EXPORTED);
@@ -18,15 +21,6 @@ test('loading the addon starts nothing', () => {
   assert.equal(bridge.isRunning(), false);
   assert.deepEqual(sim.taps(), []);
 });
-
-function assertThrowsExactly(fn, ErrorType, message) {
-  assert.throws(fn, (error) => {
-    assert.equal(error.constructor, ErrorType);
-    assert.equal(error.message, message);
-    assert.equal(Object.hasOwn(error, 'code'), false, 'the error carries its message only');
-    return true;
-  });
-}
 
 test('start without a function raises the usage TypeError and starts nothing', () => {
   const cases = [[], [undefined], ['callback'], [42], [{}], [null]];

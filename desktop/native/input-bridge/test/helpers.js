@@ -9,8 +9,13 @@ const sim = require('../../desktop-sim');
 const EventType = Object.freeze({
   leftMouseDown: 1,
   leftMouseUp: 2,
+  rightMouseDown: 3,
+  rightMouseUp: 4,
+  mouseMoved: 5,
   keyDown: 10,
+  keyUp: 11,
   flagsChanged: 12,
+  scrollWheel: 22,
   otherMouseDown: 25,
   otherMouseUp: 26,
 });
@@ -80,6 +85,40 @@ function assertLedgerClean() {
   assert.equal(sim.cf.live(), 0, 'every CoreFoundation reference taken was released');
 }
 
+function assertThrowsExactly(fn, ErrorType, message) {
+  assert.throws(fn, (error) => {
+    assert.equal(error.constructor, ErrorType);
+    assert.equal(error.message, message);
+    assert.equal(Object.hasOwn(error, 'code'), false, 'the error carries its message only');
+    return true;
+  });
+}
+
+// Expected events as the simulated applications receive them (desktop-sim's posted() records).
+// Events are made without a source, so key events sit at (0, 0) and carry no flags unless set.
+const Posted = Object.freeze({
+  move: (x, y, button = 0) => ({ type: EventType.mouseMoved, x, y, button, clickState: 0, flags: 0 }),
+  mouse: (type, x, y, button, clickState) => ({ type, x, y, button, clickState, flags: 0 }),
+  scroll: (wheel1, wheel2) => ({ type: EventType.scrollWheel, x: 0, y: 0, flags: 0, wheel1, wheel2 }),
+  key: (keycode, keyDown, flags = 0) => ({
+    type: keyDown ? EventType.keyDown : EventType.keyUp, x: 0, y: 0, flags, keycode, keyDown,
+  }),
+  typed: (text, keyDown) => ({ ...Posted.key(0, keyDown), text }),
+});
+
+// Runs one call on a clean posted log and answers its result and what reached the applications.
+// Every call must give back every reference it took (a running tap holds its own throughout)
+// and misuse nothing.
+function postedBy(call) {
+  sim.clearPosted();
+  const baseline = sim.cf.live();
+  const result = call();
+  const events = sim.posted();
+  assert.equal(sim.cf.misuse(), 0, `CoreFoundation misuse: ${JSON.stringify(sim.cf.misuseLog())}`);
+  assert.equal(sim.cf.live(), baseline, 'the call released every reference it took');
+  return { result, events };
+}
+
 const addonDir = path.resolve(__dirname, '..');
 
 module.exports = {
@@ -98,5 +137,8 @@ module.exports = {
   startRecording,
   sendAll,
   assertLedgerClean,
+  assertThrowsExactly,
+  Posted,
+  postedBy,
   addonDir,
 };
