@@ -1,0 +1,147 @@
+'use strict';
+// Named keys: every name of the key table and its virtual key code, case folding, names that
+// are not keys, modifier arrays, argument errors and failed event creation.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const h = require('./helpers');
+
+const { bridge, sim, Flag, Posted, postedBy, assertThrowsExactly } = h;
+
+test.beforeEach(() => sim.reset());
+
+// The macOS virtual key codes (ANSI positions), as data: [name, code].
+const KEYS = [
+  ['return', 36], ['enter', 36], ['tab', 48], ['space', 49],
+  ['delete', 51], ['backspace', 51], ['forwarddelete', 117], ['escape', 53],
+  ['esc', 53], ['home', 115], ['end', 119], ['pageup', 116],
+  ['pagedown', 121], ['left', 123], ['leftarrow', 123], ['right', 124],
+  ['rightarrow', 124], ['up', 126], ['uparrow', 126], ['down', 125],
+  ['downarrow', 125], ['f1', 122], ['f2', 120], ['f3', 99],
+  ['f4', 118], ['f5', 96], ['f6', 97], ['f7', 98],
+  ['f8', 100], ['f9', 101], ['f10', 109], ['f11', 103],
+  ['f12', 111], ['a', 0], ['b', 11], ['c', 8],
+  ['d', 2], ['e', 14], ['f', 3], ['g', 5],
+  ['h', 4], ['i', 34], ['j', 38], ['k', 40],
+  ['l', 37], ['m', 46], ['n', 45], ['o', 31],
+  ['p', 35], ['q', 12], ['r', 15], ['s', 1],
+  ['t', 17], ['u', 32], ['v', 9], ['w', 13],
+  ['x', 7], ['y', 16], ['z', 6], ['0', 29],
+  ['1', 18], ['2', 19], ['3', 20], ['4', 21],
+  ['5', 23], ['6', 22], ['7', 26], ['8', 28],
+  ['9', 25], ['slash', 44], ['/', 44], ['period', 47],
+  ['.', 47], ['comma', 43], [',', 43], ['minus', 27],
+  ['-', 27], ['equal', 24], ['=', 24], ['semicolon', 41],
+  [';', 41], ['quote', 39], ["'", 39], ['backslash', 42],
+  ['\\', 42], ['grave', 50], ['`', 50], ['leftbracket', 33],
+  ['[', 33], ['rightbracket', 30], [']', 30],
+];
+
+const press = (code, flags = 0) => [Posted.key(code, true, flags), Posted.key(code, false, flags)];
+
+function assertPresses(key, modifiers, code, flags) {
+  const args = modifiers === undefined ? [key] : [key, modifiers];
+  const { result, events } = postedBy(() => bridge.postKey(...args));
+  const label = `postKey(${args.map((a) => JSON.stringify(a)).join(', ')})`;
+  assert.equal(result, true, label);
+  assert.deepEqual(events, press(code, flags), label);
+}
+
+test('every key name posts its key code down and up, with no flags', () => {
+  assert.equal(new Set(KEYS.map(([name]) => name)).size, 91, 'the test data holds 91 names');
+  for (const [name, code] of KEYS) assertPresses(name, undefined, code, 0);
+});
+
+test('key names are matched with ASCII letters folded to lower case', () => {
+  for (const [name, code] of KEYS) assertPresses(name.toUpperCase(), undefined, code, 0);
+  const mixed = [['Enter', 36], ['RETURN', 36], ['PageDown', 121], ['F5', 96], ['ForwardDelete', 117]];
+  for (const [name, code] of mixed) assertPresses(name, undefined, code, 0);
+  // The case of a letter never adds Shift.
+  assertPresses('C', undefined, 8, 0);
+});
+
+test('a name outside the table posts nothing and answers false, whatever the modifiers', () => {
+  const misses = ['f13', 'page down', '', ' ', ' return', 'return ', 'return\0', 'kp0', 'cmd',
+                  'shift', 'É', 'é', 'ä', '\u0130', 'ｒｅｔｕｒｎ', 'left arrow', '\\\\', 'f01'];
+  for (const name of misses) {
+    for (const modifiers of [undefined, ['cmd'], 'cmd', [{ toString: () => 'cmd' }]]) {
+      const { result, events } = postedBy(() => bridge.postKey(name, modifiers));
+      assert.equal(result, false, `postKey(${JSON.stringify(name)})`);
+      assert.deepEqual(events, []);
+    }
+  }
+});
+
+test('modifiers become the flags of both events; junk is skipped', () => {
+  const cases = [
+    // [modifiers, flags]
+    [['cmd'], Flag.command],
+    [['command'], Flag.command],
+    [['meta'], Flag.command],
+    [['ctrl'], Flag.control],
+    [['control'], Flag.control],
+    [['alt'], Flag.option],
+    [['option'], Flag.option],
+    [['shift'], Flag.shift],
+    [['fn'], Flag.fn],
+    [['fn', 'fn'], Flag.fn],
+    [['Shift', 'OPTION', 7, 'hyper'], Flag.shift | Flag.option],
+    [['CMD', 'Ctrl', 'aLt', 'SHIFT', 'Fn'], Flag.command | Flag.control | Flag.option | Flag.shift | Flag.fn],
+    [[null, undefined, {}, ['cmd'], true, 0x100000, new String('cmd')], 0],
+    [[' cmd', 'cmd ', 'cmd\0', 'command key', '⌘', ''], 0],
+    // eslint-disable-next-line no-sparse-arrays
+    [[, 'shift'], Flag.shift],
+    [[], 0],
+    // Not an array: ignored.
+    ['cmd', 0],
+    [{ 0: 'cmd', length: 1 }, 0],
+    [null, 0],
+    [42, 0],
+  ];
+  for (const [modifiers, flags] of cases) {
+    assertPresses('tab', modifiers, 48, flags);
+  }
+  assertPresses('c', ['cmd'], 8, Flag.command);
+  assertPresses('v', 'cmd', 9, 0);
+  assertPresses('a', ['fn', 'fn'], 0, Flag.fn);
+});
+
+test('a modifier that cannot be read posts nothing: the error reaches the caller', () => {
+  const modifiers = ['cmd'];
+  Object.defineProperty(modifiers, 1, {
+    get() {
+      throw new Error('unreadable modifier');
+    },
+  });
+  const { events } = postedBy(() => {
+    assert.throws(() => bridge.postKey('q', modifiers), { message: 'unreadable modifier' });
+  });
+  assert.deepEqual(events, []);
+});
+
+test('postKey without a string key raises the usage TypeError and posts nothing', () => {
+  for (const args of [[], [13], [undefined], [null, ['cmd']], [new String('a')], [['a']]]) {
+    const { events } = postedBy(() => {
+      assertThrowsExactly(() => bridge.postKey(...args), TypeError, 'postKey(key, modifiers?)');
+    });
+    assert.deepEqual(events, []);
+  }
+});
+
+test('an event the platform fails to create is skipped and the call still answers true', () => {
+  const [down, up] = press(0, Flag.command);
+  const cases = [
+    // [every n-th creation fails, expected]
+    [1, []],
+    [2, [down]],  // down is created first, up second
+  ];
+  for (const [every, expected] of cases) {
+    sim.failEventCreation(every);
+    const { result, events } = postedBy(() => bridge.postKey('a', ['cmd']));
+    assert.equal(result, true);
+    assert.deepEqual(events, expected, `failing every ${every}`);
+  }
+  // The count runs across calls: the third creation is the second call's down event.
+  sim.failEventCreation(3);
+  const { events } = postedBy(() => [bridge.postKey('a', ['cmd']), bridge.postKey('a', ['cmd'])]);
+  assert.deepEqual(events, [down, up, up]);
+});
