@@ -220,7 +220,10 @@ Napi::Object PostedObject(Napi::Env env, const desktop_sim_posted_event& event, 
   if (event.has_text) {
     std::u16string text(event.text_length, u'\0');
     desktop_sim_posted_text(index, reinterpret_cast<uint16_t*>(&text[0]), text.size());
-    object.Set("text", Napi::String::New(env, text));
+    // Set() would turn a Napi::String into UTF-8 and back, replacing unpaired surrogates; a
+    // plain Napi::Value is set as it is.
+    const Napi::Value value = Napi::String::New(env, text);
+    object.Set("text", value);
   }
   if (event.type == 22) {
     object.Set("wheel1", Napi::Number::New(env, static_cast<double>(event.wheel1)));
