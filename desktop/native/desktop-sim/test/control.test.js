@@ -29,6 +29,10 @@ test('bad arguments throw TypeError or RangeError naming the call', () => {
     [() => sim.setTapTimeout(-5), RangeError, /setTapTimeout\(ms\)/],
     [() => sim.setTapTimeout('5'), TypeError, /setTapTimeout\(ms\)/],
     [() => sim.fixtures.probeTap({ verdict: 'maybe' }), TypeError, /verdict/],
+    [() => sim.failEventCreation(), TypeError, /failEventCreation\(n\): n must be an integer/],
+    [() => sim.failEventCreation(1.5), TypeError, /failEventCreation\(n\)/],
+    [() => sim.failEventCreation(-1), RangeError, /failEventCreation\(n\)/],
+    [() => sim.failEventCreation(2 ** 32), RangeError, /failEventCreation\(n\)/],
   ];
   for (const [call, type, message] of cases) assert.throws(call, { name: type.name, message });
 });
@@ -45,6 +49,8 @@ test('reset restores the defaults and empties the logs', () => {
   assert.equal(sim.tapTimeout(), 1000);
   assert.equal(sim.apps.count(), 0);
   assert.deepEqual(sim.apps.events(), []);
+  assert.deepEqual(sim.posted(), []);
+  assert.equal(sim.postedCount(), 0);
   assert.equal(sim.cf.live(), 0);
   assert.equal(sim.cf.misuse(), 0);
   assert.deepEqual(sim.cf.misuseLog(), []);
