@@ -166,3 +166,40 @@ export const fixtures: {
   /** A native tap on a thread of its own; null when the tap is refused. */
   probeTap(options?: ProbeOptions): ProbeTap | null;
 };
+
+/**
+ * An event the program posted (CGEventPost), as it reached the applications after the taps.
+ * Fields that do not apply to the event's type are absent.
+ */
+export interface PostedEvent {
+  /** The numeric CGEventType. */
+  type: number;
+  x: number;
+  y: number;
+  /** Mouse events: the button number (event field 3). */
+  button?: number;
+  /** Mouse events: kCGMouseEventClickState (event field 1); 0 unless set. */
+  clickState?: number;
+  /** A number, or a bigint when bits above 2^53 are set. */
+  flags: number | bigint;
+  /** Key down, key up and flags-changed events: the virtual key code (event field 9). */
+  keycode?: number;
+  /** Key down and key up events: true for key down. */
+  keyDown?: boolean;
+  /** The event's Unicode string, unchanged (unpaired surrogates kept), when one was set. */
+  text?: string;
+  /** Scroll-wheel events: wheel 1 (vertical) and wheel 2 (horizontal). */
+  wheel1?: number;
+  wheel2?: number;
+}
+
+/** Posted events that reached the applications since reset() or clearPosted() (the last 4096). */
+export function posted(): PostedEvent[];
+/** Number of posted events that reached the applications since reset() or clearPosted(). */
+export function postedCount(): number;
+export function clearPosted(): void;
+/**
+ * Makes event creation answer NULL: 0 never, 1 always, n every n-th Create call counted from
+ * this call. reset() turns it off.
+ */
+export function failEventCreation(n: number): void;
