@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job: the event tap on the simulated desktop, then a real transcription.
+# The main job: the event tap and synthetic input on the simulated desktop, then a real
+# transcription.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native="$root/desktop/native"
@@ -8,6 +9,10 @@ bash "$root/scripts/setup.sh" >/dev/null
 
 echo "== input_bridge: the global event tap on the simulated desktop"
 node "$native/input-bridge/demo/tap.js"
+
+echo
+echo "== input_bridge: synthetic input as the simulated desktop received it"
+node "$native/input-bridge/demo/input.js"
 
 if [ -x "$native/speech-recognizer/scripts/demo.sh" ]; then
   echo

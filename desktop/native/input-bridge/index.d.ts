@@ -45,13 +45,23 @@ export function isRunning(): boolean;
 
 export type MouseButtonName = 'left' | 'right' | 'middle';
 
-/** Moves the pointer to (x, y) and clicks `clickCount` (1..3) times. */
+/**
+ * Moves the pointer to (x, y) with the button, then clicks it `clickCount` times (converted to a
+ * 32-bit integer and held to 1..3; default 1): a down and an up event per click, click states
+ * 1, 2, 3. `button` is matched whole and case-sensitively: "right", "middle", and anything else
+ * (or a non-string) is the left button. Throws TypeError "postClick(x, y, button?, clickCount?)"
+ * when x or y is not a number.
+ */
 export function postClick(x: number, y: number, button?: MouseButtonName | string, clickCount?: number): true;
 
-/** Moves the pointer to (x, y). */
+/** Moves the pointer to (x, y), never as a drag. Throws TypeError "postMove(x, y)". */
 export function postMove(x: number, y: number): true;
 
-/** Scrolls by whole pixel steps (signed 32-bit): dy vertical, dx horizontal. */
+/**
+ * One scroll-wheel event in pixels: dx and dy are converted to signed 32-bit integers; wheel 1
+ * (vertical) gets -dy, saturated to 2147483647 for dy = -2147483648, and wheel 2 (horizontal)
+ * gets dx. Throws TypeError "postScroll(dx, dy)".
+ */
 export function postScroll(dx: number, dy: number): true;
 
 export type ModifierName =
@@ -61,10 +71,19 @@ export type ModifierName =
   | 'alt' | 'option'
   | 'fn';
 
-/** Presses and releases a named key with modifiers. False when the key name is unknown. */
+/**
+ * Presses and releases a named key ("return", "pagedown", "f5", "a", ";", ...; ASCII letters in
+ * any case) with the modifiers as flags of both events (names in any case; other elements are
+ * skipped). False, posting nothing, when the key name is unknown. Throws TypeError
+ * "postKey(key, modifiers?)" when key is not a string, and passes on an error thrown while a
+ * modifier is read (nothing is posted then).
+ */
 export function postKey(key: string, modifiers?: Array<ModifierName | string>): boolean;
 
-/** Types text as Unicode keyboard events, 16 UTF-16 units at a time. */
+/**
+ * Types text as key-down/key-up pairs carrying at most 16 UTF-16 units each; a surrogate pair
+ * is never split between two pairs. Throws TypeError "postType(text)".
+ */
 export function postType(text: string): true;
 
 export interface AxDumpOptions {
