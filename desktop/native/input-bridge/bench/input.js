@@ -1,0 +1,109 @@
+#!/usr/bin/env node
+'use strict';
+// Synthetic input benchmark on the simulated desktop. Prints figures; asserts nothing.
+//
+// Two workloads: postType of 1 MiB of mixed text (ASCII, accented Latin, CJK, emoji; 1 MiB as
+// UTF-8), and 100 000 postClick calls. Each runs through the addon and through the floor, a
+// native loop in the same process that creates, posts and releases the same events directly
+// (bench/floor). Compared: time per event, best of several rounds. Memory: the peak of the malloc
+// heap during one postType of the text, sampled by a native thread, beside the text's own
+// UTF-16 copy.
+//
+// Usage: node bench/input.js [clicks] [textBytes]   (defaults 100000, 1048576)
+const { spawnSync } = require('node:child_process');
+const fs = require('node:fs');
+const path = require('node:path');
+
+const CLICKS = Number(process.argv[2] || 100000);
+const TEXT_BYTES = Number(process.argv[3] || 1 << 20);
+const ROUNDS = 5;
+const floorDir = path.join(__dirname, 'floor');
+const floorAddon = path.join(floorDir, 'build', 'Release', 'floor.node');
+
+function buildFloor() {
+  if (fs.existsSync(floorAddon)) return;
+  const gyp = require.resolve('node-gyp/bin/node-gyp.js', { paths: [path.join(__dirname, '..')] });
+  const prefix = path.dirname(path.dirname(process.execPath));
+  const args = [gyp, 'rebuild'];
+  if (fs.existsSync(path.join(prefix, 'include', 'node', 'node_api.h'))) {
+    args.push(`--nodedir=${prefix}`);
+  }
+  const result = spawnSync(process.execPath, args, { cwd: floorDir, stdio: 'inherit' });
+  if (result.status !== 0) throw new Error('the floor addon did not build');
+}
+
+// Mixed text until its UTF-8 form reaches the size; pieces of 1, 2, 3 and 4 UTF-8 bytes.
+function mixedText(bytes) {
+  const pieces = ['The quick brown fox. ', 'Grüße, déjà vu, ñandú. ', '東京の天気は晴れです。',
+                  '👋🎉🚀 ', 'naïve café\n'];
+  const parts = [];
+  let size = 0;
+  for (let i = 0; size < bytes; i++) {
+    const piece = pieces[i % pieces.length];
+    parts.push(piece);
+    size += Buffer.byteLength(piece);
+  }
+  return parts.join('');
+}
+
+function seconds(fn) {
+  const start = process.hrtime.bigint();
+  fn();
+  return Number(process.hrtime.bigint() - start) / 1e9;
+}
+
+// Best time per event over the rounds, alternating the two sides so both see the same machine.
+function compare(sim, ours, floor) {
+  const best = { ours: Infinity, floor: Infinity };
+  let events = 0;
+  for (let round = 0; round < ROUNDS; round++) {
+    for (const [side, run] of [['ours', ours], ['floor', floor]]) {
+      sim.clearPosted();
+      const t = seconds(run);
+      events = sim.postedCount();
+      best[side] = Math.min(best[side], t / events);
+    }
+  }
+  return { events, ...best };
+}
+
+function main() {
+  buildFloor();
+  const floor = require(floorAddon);
+  const bridge = require('..');
+  const sim = require('../../desktop-sim');
+  sim.reset();
+
+  const text = mixedText(TEXT_BYTES);
+  const typing = compare(sim, () => bridge.postType(text), () => floor.type(text));
+  const clicking = compare(sim, () => {
+    for (let i = 0; i < CLICKS; i++) bridge.postClick(640, 360);
+  }, () => floor.clicks(CLICKS, 640, 360));
+
+  // Both sides already ran, so the desktop's own logs and quarantine are at their steady size.
+  const peakOurs = floor.peakHeapDuring(() => bridge.postType(text));
+  const peakFloor = floor.peakHeapDuring(() => floor.type(text));
+  const textCopy = 2 * text.length;
+  const leaked = sim.cf.live();
+
+  const fmt = (n) => Math.round(n).toLocaleString('en-US');
+  const ns = (s) => (s * 1e9).toFixed(0).padStart(6);
+  const mib = (b) => `${(b / 1048576).toFixed(2)} MiB`;
+  const row = (name, r) => {
+    console.log(`  ${name}: ${fmt(r.events)} events per run`);
+    console.log(`    addon: ${ns(r.ours)} ns per event (${fmt(1 / r.ours)} events per second)`);
+    console.log(`    floor: ${ns(r.floor)} ns per event (${fmt(1 / r.floor)} events per second)`);
+    console.log(`    ratio: ${(r.ours / r.floor).toFixed(2)} (target <= 1.30)`);
+  };
+  console.log(`synthetic input benchmark (best of ${ROUNDS} rounds)`);
+  row(`postType of ${mib(Buffer.byteLength(text))} of mixed text (${fmt(text.length)} UTF-16 units)`,
+      typing);
+  row(`${fmt(CLICKS)} postClick calls`, clicking);
+  console.log('  peak malloc heap added by one postType of the text:');
+  console.log(`    addon: ${mib(peakOurs)} (its UTF-16 copy of the text: ${mib(textCopy)})`);
+  console.log(`    beyond the text itself: ${mib(peakOurs - textCopy)} (target < 4 MiB)`);
+  console.log(`    floor, same events: ${mib(peakFloor)}`);
+  console.log(`  CoreFoundation references still held: ${leaked}, misuse: ${sim.cf.misuse()}`);
+}
+
+main();
