@@ -201,6 +201,9 @@ Napi::Value ResetCallbackStats(const Napi::CallbackInfo& info) {
   return info.Env().Undefined();
 }
 
+// Only the fields that apply to the event's CGEventType: mouse events (1 to 7, 25 to 27) have
+// a button and a click state, key events (10, 11) a key code, a direction and maybe a text,
+// flags-changed events (12) a key code, scroll-wheel events (22) two wheels.
 Napi::Object PostedObject(Napi::Env env, const desktop_sim_posted_event& event, size_t index) {
   const bool mouse = (event.type >= 1 && event.type <= 7) || (event.type >= 25 && event.type <= 27);
   const bool key = event.type == 10 || event.type == 11;

@@ -40,7 +40,8 @@ typedef enum desktop_sim_disable_reason {
 enum { DESKTOP_SIM_DEFAULT_TAP_TIMEOUT_MS = 1000 };
 
 // A fresh desktop: every tap gone (their ports invalid), refusal off, tap timeout back to its
-// default, application event log emptied, and the ledger's baseline taken now.
+// default, application event log and posted log emptied, event creation failure off, and the
+// ledger's baseline taken now.
 DESKTOP_SIM_EXPORT void desktop_sim_reset(void);
 
 // Delivers one hardware event through the taps; true when it reached the applications.
