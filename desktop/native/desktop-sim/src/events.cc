@@ -12,6 +12,7 @@ constexpr uint32_t kMaxWheels = 3;
 // The third wheel's delta field; the first two are kCGScrollWheelEventDeltaAxis1 and 2.
 constexpr uint32_t kDeltaAxis3Field = 13;
 constexpr int64_t kMaxMouseButton = 31;
+constexpr CGEventFlags kKeyboardCreationFlags = kCGEventFlagMaskNonCoalesced;
 
 bool IsMouseType(CGEventType type) {
   switch (type) {
@@ -119,6 +120,9 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
   desktop_sim::CheckNoSource(source, "CGEventCreateKeyboardEvent");
   if (desktop_sim::CreationFails()) return nullptr;
   __CGEvent* event = desktop_sim::NewEvent(keyDown ? kCGEventKeyDown : kCGEventKeyUp, true);
+  // Not zero, so that code which keeps, replaces or adds to the creation flags can be told
+  // apart by what the applications receive.
+  event->flags = desktop_sim::kKeyboardCreationFlags;
   desktop_sim::SetField(event, kCGKeyboardEventKeycode, virtualKey);
   return event;
 }

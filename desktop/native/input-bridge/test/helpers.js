@@ -95,12 +95,16 @@ function assertThrowsExactly(fn, ErrorType, message) {
 }
 
 // Expected events as the simulated applications receive them (desktop-sim's posted() records).
-// Events are made without a source, so key events sit at (0, 0) and carry no flags unless set.
+// Events are made without a source, so key events sit at (0, 0). The simulated desktop creates
+// key events with the non-coalesced flag: events that keep their creation flags show it, events
+// whose flags were set show exactly those.
+const CREATED_KEY_FLAGS = 0x100;
+
 const Posted = Object.freeze({
   move: (x, y, button = 0) => ({ type: EventType.mouseMoved, x, y, button, clickState: 0, flags: 0 }),
   mouse: (type, x, y, button, clickState) => ({ type, x, y, button, clickState, flags: 0 }),
   scroll: (wheel1, wheel2) => ({ type: EventType.scrollWheel, x: 0, y: 0, flags: 0, wheel1, wheel2 }),
-  key: (keycode, keyDown, flags = 0) => ({
+  key: (keycode, keyDown, flags = CREATED_KEY_FLAGS) => ({
     type: keyDown ? EventType.keyDown : EventType.keyUp, x: 0, y: 0, flags, keycode, keyDown,
   }),
   typed: (text, keyDown) => ({ ...Posted.key(0, keyDown), text }),

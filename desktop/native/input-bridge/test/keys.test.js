@@ -36,7 +36,8 @@ const KEYS = [
   ['[', 33], ['rightbracket', 30], [']', 30],
 ];
 
-const press = (code, flags = 0) => [Posted.key(code, true, flags), Posted.key(code, false, flags)];
+// No modifiers: the events keep the flags they were created with.
+const press = (code, flags) => [Posted.key(code, true, flags), Posted.key(code, false, flags)];
 
 function assertPresses(key, modifiers, code, flags) {
   const args = modifiers === undefined ? [key] : [key, modifiers];
@@ -46,17 +47,17 @@ function assertPresses(key, modifiers, code, flags) {
   assert.deepEqual(events, press(code, flags), label);
 }
 
-test('every key name posts its key code down and up, with no flags', () => {
+test('every key name posts its key code down and up, with no flags set', () => {
   assert.equal(new Set(KEYS.map(([name]) => name)).size, 91, 'the test data holds 91 names');
-  for (const [name, code] of KEYS) assertPresses(name, undefined, code, 0);
+  for (const [name, code] of KEYS) assertPresses(name, undefined, code, undefined);
 });
 
 test('key names are matched with ASCII letters folded to lower case', () => {
-  for (const [name, code] of KEYS) assertPresses(name.toUpperCase(), undefined, code, 0);
+  for (const [name, code] of KEYS) assertPresses(name.toUpperCase(), undefined, code, undefined);
   const mixed = [['Enter', 36], ['RETURN', 36], ['PageDown', 121], ['F5', 96], ['ForwardDelete', 117]];
-  for (const [name, code] of mixed) assertPresses(name, undefined, code, 0);
+  for (const [name, code] of mixed) assertPresses(name, undefined, code, undefined);
   // The case of a letter never adds Shift.
-  assertPresses('C', undefined, 8, 0);
+  assertPresses('C', undefined, 8, undefined);
 });
 
 test('a name outside the table posts nothing and answers false, whatever the modifiers', () => {
@@ -72,6 +73,7 @@ test('a name outside the table posts nothing and answers false, whatever the mod
 });
 
 test('modifiers become the flags of both events; junk is skipped', () => {
+  const KEPT = undefined;  // no modifier found: the events keep their creation flags
   const cases = [
     // [modifiers, flags]
     [['cmd'], Flag.command],
@@ -86,22 +88,21 @@ test('modifiers become the flags of both events; junk is skipped', () => {
     [['fn', 'fn'], Flag.fn],
     [['Shift', 'OPTION', 7, 'hyper'], Flag.shift | Flag.option],
     [['CMD', 'Ctrl', 'aLt', 'SHIFT', 'Fn'], Flag.command | Flag.control | Flag.option | Flag.shift | Flag.fn],
-    [[null, undefined, {}, ['cmd'], true, 0x100000, new String('cmd')], 0],
-    [[' cmd', 'cmd ', 'cmd\0', 'command key', '⌘', ''], 0],
-    // eslint-disable-next-line no-sparse-arrays
+    [[null, undefined, {}, ['cmd'], true, 0x100000, new String('cmd')], KEPT],
+    [[' cmd', 'cmd ', 'cmd\0', 'command key', '⌘', ''], KEPT],
     [[, 'shift'], Flag.shift],
-    [[], 0],
+    [[], KEPT],
     // Not an array: ignored.
-    ['cmd', 0],
-    [{ 0: 'cmd', length: 1 }, 0],
-    [null, 0],
-    [42, 0],
+    ['cmd', KEPT],
+    [{ 0: 'cmd', length: 1 }, KEPT],
+    [null, KEPT],
+    [42, KEPT],
   ];
   for (const [modifiers, flags] of cases) {
     assertPresses('tab', modifiers, 48, flags);
   }
   assertPresses('c', ['cmd'], 8, Flag.command);
-  assertPresses('v', 'cmd', 9, 0);
+  assertPresses('v', 'cmd', 9, KEPT);
   assertPresses('a', ['fn', 'fn'], 0, Flag.fn);
 });
 

@@ -49,7 +49,8 @@ TEST_F(EventsTest, CreatedEventsAreOwnedAndCarryWhatTheyWereMadeWith) {
   EXPECT_EQ(CGEventGetIntegerValueField(mouse, kCGMouseEventClickState), 0);
   EXPECT_EQ(CGEventGetType(key), kCGEventKeyUp);
   EXPECT_EQ(CGEventGetIntegerValueField(key, kCGKeyboardEventKeycode), 48);
-  EXPECT_EQ(CGEventGetFlags(key), 0u);
+  EXPECT_EQ(CGEventGetFlags(key), kCGEventFlagMaskNonCoalesced);
+  EXPECT_EQ(CGEventGetFlags(mouse), 0u);
   EXPECT_EQ(CGEventGetType(scroll), kCGEventScrollWheel);
   EXPECT_EQ(CGEventGetIntegerValueField(scroll, kCGScrollWheelEventDeltaAxis1), -3);
   EXPECT_EQ(CGEventGetIntegerValueField(scroll, kCGScrollWheelEventDeltaAxis2), 7);
@@ -125,6 +126,20 @@ TEST_F(EventsTest, PostedEventsReachTheApplicationsAsTheyWereAtPosting) {
   EXPECT_EQ(desktop_sim_posted_count(), 0u);
   EXPECT_TRUE(Posted().empty());
   EXPECT_EQ(desktop_sim_app_event_count(), 2u) << "the applications' log is not cleared";
+  ExpectBalanced();
+}
+
+TEST_F(EventsTest, ThePostedLogKeepsTheMostRecentEventsAndCountsAll) {
+  const int64_t total = DESKTOP_SIM_POSTED_LOG + 3;
+  for (int64_t i = 0; i < total; ++i) {
+    CGEventRef key = CGEventCreateKeyboardEvent(nullptr, static_cast<CGKeyCode>(i), true);
+    PostAndRelease(key);
+  }
+  const auto posted = Posted();
+  ASSERT_EQ(posted.size(), static_cast<size_t>(DESKTOP_SIM_POSTED_LOG));
+  EXPECT_EQ(posted.front().keycode, 3);
+  EXPECT_EQ(posted.back().keycode, total - 1);
+  EXPECT_EQ(desktop_sim_posted_count(), static_cast<uint64_t>(total));
   ExpectBalanced();
 }
 
