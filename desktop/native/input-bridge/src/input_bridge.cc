@@ -676,8 +676,9 @@ void PostKeyEvent(CGEventRef event, CGEventFlags flags) {
 
 Napi::Value PostKey(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
-  if (info.Length() < 1 || !info[0].IsString())
+  if (info.Length() < 1 || !info[0].IsString()) {
     return RaiseTypeError(env, "postKey(key, modifiers?)");
+  }
   const CGKeyCode code = KeyCodeForName(info[0].As<Napi::String>().Utf8Value());
   if (code == kNoKeyCode) return Napi::Boolean::New(env, false);
   CGEventFlags flags = 0;
@@ -719,7 +720,9 @@ void PostTypedEvent(CGEventRef event, const char16_t* units, size_t count) {
 
 Napi::Value PostType(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
-  if (info.Length() < 1 || !info[0].IsString()) return RaiseTypeError(env, "postType(text)");
+  if (info.Length() < 1 || !info[0].IsString()) {
+    return RaiseTypeError(env, "postType(text)");
+  }
   const std::u16string text = info[0].As<Napi::String>().Utf16Value();
   for (size_t offset = 0; offset < text.size();) {
     const size_t count = SliceLength(text, offset);
