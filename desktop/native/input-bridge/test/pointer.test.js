@@ -135,7 +135,11 @@ test('an event the platform fails to create is skipped and the rest still go out
   }
 });
 
+// A slow machine must not make the system disable the tap and let events pass unseen.
+const PATIENT_TAP_MS = 60000;
+
 test('posted clicks pass the running tap, which reports nothing, even with every button swallowed', async () => {
+  sim.setTapTimeout(PATIENT_TAP_MS);
   const rec = await h.startRecording();
   for (let button = 1; button <= 31; button++) bridge.setSuppress(button, true);
   try {
@@ -158,6 +162,7 @@ test('posted clicks pass the running tap, which reports nothing, even with every
 });
 
 test('a posted event that a tap removes never reaches the applications', () => {
+  sim.setTapTimeout(PATIENT_TAP_MS);
   const probe = sim.fixtures.probeTap({ mask: 2 ** EventType.leftMouseDown, verdict: 'remove' });
   try {
     const { events } = postedBy(() => bridge.postClick(1, 2, 'left', 2));
