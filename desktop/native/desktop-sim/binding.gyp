@@ -20,6 +20,8 @@
         "src/run_loop.cc",
         "src/event_tap.cc",
         "src/control.cc",
+        "src/values.cc",
+        "src/ax.cc",
         "api-pins/api_pins.cc",
         "api-pins/umbrella_c.c"
       ],

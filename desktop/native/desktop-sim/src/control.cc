@@ -27,6 +27,7 @@ void desktop_sim_reset(void) {
   s.app_events.clear();
   s.app_event_count = 0;
   s.callback_times = desktop_sim::CallbackTimes();
+  desktop_sim::ResetAccessibility();
 }
 
 bool desktop_sim_hid_send(const desktop_sim_event* event) {
