@@ -4,7 +4,8 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const { bridge, sim } = require('./helpers');
 
-const EXPORTED = ['start', 'stop', 'setSuppress', 'isRunning'];
+const EXPORTED = ['start', 'stop', 'setSuppress', 'isRunning', 'axDump', 'axFocused',
+                  'axEnableWebContent'];
 
 test('the exports are exactly the registered functions, in registration order', () => {
   assert.deepEqual(Object.keys(bridge), EXPORTED);
