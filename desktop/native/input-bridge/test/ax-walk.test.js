@@ -304,9 +304,9 @@ test('a cyclic tree with huge limits stops where an element would contain itself
 });
 
 test('a chain far deeper than a native stack allows, with huge limits', () => {
-  // The text grows with the square of the depth (each line is indented), so the depth here is
-  // what a script string can still hold; a recursive walk already overflows its stack far
-  // earlier under the sanitizers, and close to this depth without them.
+  // The text grows with the square of the depth (every line is indented), so this is about the
+  // deepest chain whose dump a script string still holds comfortably (50 MB); one native frame
+  // per level would need megabytes of stack for it, more under the sanitizers.
   const depth = 5000;
   let chain = button(`n${depth}`);
   for (let i = depth - 1; i >= 1; i--) chain = button(`n${i}`, { children: [chain] });
