@@ -53,6 +53,7 @@
             "test/native/strings_test.cc",
             "test/native/run_loop_test.cc",
             "test/native/tap_test.cc",
+            "test/native/ax_test.cc",
             "fixture/probe_tap.cc"
           ],
           "dependencies": ["desktop_sim"],

@@ -102,6 +102,12 @@ std::shared_ptr<AxWorld> EmptyWorld() {
   role.kind = SpecKind::kString;
   role.text = u"AXSystemWide";
   system.attributes.emplace_back("AXRole", role);
+  // Nothing has the focus until a desktop says so (a later setting of a name wins).
+  SpecValue none;
+  none.kind = SpecKind::kError;
+  none.error = kAXErrorNoValue;
+  system.attributes.emplace_back("AXFocusedApplication", none);
+  system.attributes.emplace_back("AXFocusedUIElement", none);
   return world;
 }
 
