@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# The main job: the event tap on the simulated desktop, then a real transcription.
+# The main job: the event tap and an accessibility snapshot on the simulated desktop, then a
+# real transcription.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native="$root/desktop/native"
@@ -8,6 +9,10 @@ bash "$root/scripts/setup.sh" >/dev/null
 
 echo "== input_bridge: the global event tap on the simulated desktop"
 node "$native/input-bridge/demo/tap.js"
+
+echo
+echo "== input_bridge: an accessibility snapshot of a simulated notes editor"
+node "$native/input-bridge/demo/ax.js"
 
 if [ -x "$native/speech-recognizer/scripts/demo.sh" ]; then
   echo
