@@ -1,8 +1,9 @@
 // input_bridge: the native layer of the desktop application's main process.
 //
 // One source file for both platforms. On macOS it is compiled as Objective-C++ against the SDK;
-// on Linux as C++ against desktop-sim, which declares the same CoreFoundation and Quartz names.
-// The include path is the only seam: the logic below never asks which platform it runs on.
+// on Linux as C++ against desktop-sim, which declares the same CoreFoundation, Quartz and
+// accessibility names. The include path is the seam: apart from the running-application lookup
+// (AppKit on macOS), the logic below never asks which platform it runs on.
 //
 // Threads: every exported function runs on a script thread. The only other thread is the tap
 // thread, which owns the event tap and its run loop. The two meet in the module state below,
