@@ -268,59 +268,59 @@ function flattenDesktop(desktop) {
   const elements = [];
   const byId = new Map();
   const pendingRefs = [];  // [element number, child slot, id, path]
-  const flatten = (rootSpec, rootPath) => {
-    const stack = [{ spec: rootSpec, path: rootPath, parent: -1 }];
+  const flatten = (rootGiven, rootPath) => {
+    const stack = [{ given: rootGiven, path: rootPath, parent: -1 }];
     let rootNumber = -1;
     while (stack.length > 0) {
-      const { spec, path, parent } = stack.pop();
-      if (!isPlainObject(spec)) throw new TypeError(`${path}: an element must be an object`);
+      const { given, path, parent } = stack.pop();
+      if (!isPlainObject(given)) throw new TypeError(`${path}: an element must be an object`);
       let number;
-      if ('ref' in spec) {
-        checkKeys(path, spec, ['ref']);
+      if ('ref' in given) {
+        checkKeys(path, given, ['ref']);
         if (parent < 0) throw new TypeError(`${path}: a root cannot be a ref`);
-        if (typeof spec.ref !== 'string') throw new TypeError(`${path}: ref must be an id string`);
+        if (typeof given.ref !== 'string') throw new TypeError(`${path}: ref must be an id string`);
         elements[parent].children.push(-1);
-        pendingRefs.push([parent, elements[parent].children.length - 1, spec.ref, path]);
+        pendingRefs.push([parent, elements[parent].children.length - 1, given.ref, path]);
         continue;
       }
-      checkKeys(path, spec, ['id', 'attributes', 'settable', 'actions', 'children']);
+      checkKeys(path, given, ['id', 'attributes', 'settable', 'actions', 'children']);
       number = elements.length;
       const element = { id: null, attributes: [], settable: [], actions: [], actionsError: 0,
                         children: [] };
-      if (spec.id !== undefined) {
-        if (typeof spec.id !== 'string' || spec.id === '') {
+      if (given.id !== undefined) {
+        if (typeof given.id !== 'string' || given.id === '') {
           throw new TypeError(`${path}.id: a non-empty string`);
         }
-        if (byId.has(spec.id)) throw new TypeError(`${path}.id: '${spec.id}' is used twice`);
-        byId.set(spec.id, number);
-        element.id = spec.id;
+        if (byId.has(given.id)) throw new TypeError(`${path}.id: '${given.id}' is used twice`);
+        byId.set(given.id, number);
+        element.id = given.id;
       }
-      const attributes = spec.attributes === undefined ? {} : spec.attributes;
+      const attributes = given.attributes === undefined ? {} : given.attributes;
       if (!isPlainObject(attributes)) throw new TypeError(`${path}.attributes: an object`);
       for (const [name, value] of Object.entries(attributes)) {
-        if (name === 'AXChildren' && spec.children !== undefined) {
+        if (name === 'AXChildren' && given.children !== undefined) {
           throw new TypeError(`${path}.attributes.AXChildren: given by children already`);
         }
         element.attributes.push([name, ...attributeRow(`${path}.attributes.${name}`, value)]);
       }
-      if (spec.settable !== undefined) element.settable = checkNames(`${path}.settable`, spec.settable);
-      if (Array.isArray(spec.actions)) {
-        element.actions = checkNames(`${path}.actions`, spec.actions);
-      } else if (spec.actions !== undefined) {
-        if (!isPlainObject(spec.actions)) {
+      if (given.settable !== undefined) element.settable = checkNames(`${path}.settable`, given.settable);
+      if (Array.isArray(given.actions)) {
+        element.actions = checkNames(`${path}.actions`, given.actions);
+      } else if (given.actions !== undefined) {
+        if (!isPlainObject(given.actions)) {
           throw new TypeError(`${path}.actions: an array of names or {error}`);
         }
-        checkKeys(`${path}.actions`, spec.actions, ['error']);
-        element.actionsError = checkAxError(`${path}.actions`, spec.actions.error);
+        checkKeys(`${path}.actions`, given.actions, ['error']);
+        element.actionsError = checkAxError(`${path}.actions`, given.actions.error);
       }
       elements.push(element);
       if (parent >= 0) elements[parent].children.push(number);
       else rootNumber = number;
-      if (spec.children !== undefined) {
-        if (!Array.isArray(spec.children)) throw new TypeError(`${path}.children: an array`);
+      if (given.children !== undefined) {
+        if (!Array.isArray(given.children)) throw new TypeError(`${path}.children: an array`);
         // Children are pushed in reverse so they are numbered, and appended, in order.
-        for (let i = spec.children.length - 1; i >= 0; i--) {
-          stack.push({ spec: spec.children[i], path: `${path}.children[${i}]`, parent: number });
+        for (let i = given.children.length - 1; i >= 0; i--) {
+          stack.push({ given: given.children[i], path: `${path}.children[${i}]`, parent: number });
         }
       }
     }

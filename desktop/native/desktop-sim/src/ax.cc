@@ -12,7 +12,7 @@
 
 namespace desktop_sim {
 
-enum class SpecKind {
+enum class StoredKind {
   kString = DESKTOP_SIM_AX_STRING,
   kBoolean = DESKTOP_SIM_AX_BOOLEAN,
   kNumber = DESKTOP_SIM_AX_NUMBER,
@@ -26,8 +26,8 @@ enum class SpecKind {
 };
 
 // An attribute's value as the desktop keeps it; each copy makes a fresh CF object from it.
-struct SpecValue {
-  SpecKind kind = SpecKind::kNull;
+struct StoredValue {
+  StoredKind kind = StoredKind::kNull;
   std::u16string text;
   bool boolean = false;
   int32_t number_type = kCFNumberSInt64Type;
@@ -40,7 +40,7 @@ struct SpecValue {
 struct AxNode {
   std::string id;
   pid_t pid = 0;
-  std::vector<std::pair<std::string, SpecValue>> attributes;
+  std::vector<std::pair<std::string, StoredValue>> attributes;
   std::vector<std::string> settable;
   std::vector<std::u16string> actions;
   int32_t actions_error = 0;
@@ -76,7 +76,7 @@ struct AxWriteEntry {
   pid_t pid;
   std::string element;
   std::string attribute;
-  SpecValue value;
+  StoredValue value;
 };
 
 struct AxState {
@@ -98,13 +98,13 @@ std::shared_ptr<AxWorld> EmptyWorld() {
   auto world = std::make_shared<AxWorld>();
   world->nodes.emplace_back();
   AxNode& system = world->nodes[0];
-  SpecValue role;
-  role.kind = SpecKind::kString;
+  StoredValue role;
+  role.kind = StoredKind::kString;
   role.text = u"AXSystemWide";
   system.attributes.emplace_back("AXRole", role);
   // Nothing has the focus until a desktop says so (a later setting of a name wins).
-  SpecValue none;
-  none.kind = SpecKind::kError;
+  StoredValue none;
+  none.kind = StoredKind::kError;
   none.error = kAXErrorNoValue;
   system.attributes.emplace_back("AXFocusedApplication", none);
   system.attributes.emplace_back("AXFocusedUIElement", none);
@@ -204,7 +204,7 @@ std::string AttributeName(CFStringRef attribute, const char* call, bool* ok) {
   return string ? Utf8Of(Utf16Of(string)) : std::string();
 }
 
-const SpecValue* FindAttribute(const AxNode& node, const std::string& name) {
+const StoredValue* FindAttribute(const AxNode& node, const std::string& name) {
   for (auto it = node.attributes.rbegin(); it != node.attributes.rend(); ++it) {
     if (it->first == name) return &it->second;
   }
@@ -224,85 +224,85 @@ Object* NewElementFor(const std::shared_ptr<AxWorld>& world, int32_t node, bool 
 
 // The CF object a copy hands out for value; nullptr for kNull. Lock held.
 CFTypeRef MakeValue(const std::shared_ptr<AxWorld>& world, const AxNode& node,
-                    const SpecValue& value) {
+                    const StoredValue& value) {
   switch (value.kind) {
-    case SpecKind::kString:
+    case StoredKind::kString:
       return MakeString(value.text);
-    case SpecKind::kBoolean:
+    case StoredKind::kBoolean:
       return value.boolean ? kCFBooleanTrue : kCFBooleanFalse;
-    case SpecKind::kNumber: {
+    case StoredKind::kNumber: {
       const auto type = static_cast<CFNumberType>(value.number_type);
       const bool is_float = IsFloatNumberType(type);
       return NewNumber(type, is_float, is_float ? 0 : static_cast<int64_t>(value.number),
                        is_float ? value.number : 0);
     }
-    case SpecKind::kPoint: {
+    case StoredKind::kPoint: {
       const CGPoint point = CGPointMake(value.pair[0], value.pair[1]);
       return NewAxValue(kAXValueTypeCGPoint, &point);
     }
-    case SpecKind::kSize: {
+    case StoredKind::kSize: {
       const CGSize size = CGSizeMake(value.pair[0], value.pair[1]);
       return NewAxValue(kAXValueTypeCGSize, &size);
     }
-    case SpecKind::kOther: {
+    case StoredKind::kOther: {
       const CFRange range = CFRangeMake(0, 0);
       return NewAxValue(kAXValueTypeCFRange, &range);
     }
-    case SpecKind::kElement:
+    case StoredKind::kElement:
       return NewElementFor(world, value.element, true);
-    case SpecKind::kChildren: {
+    case StoredKind::kChildren: {
       __CFArray* array = NewArray(true);
       array->items.reserve(node.children.size());
       for (int32_t child : node.children)
         array->items.push_back(NewElementFor(world, child, false));
       return array;
     }
-    case SpecKind::kError:
-    case SpecKind::kNull:
+    case StoredKind::kError:
+    case StoredKind::kNull:
       break;
   }
   return nullptr;
 }
 
-SpecValue SpecOf(CFTypeRef value) {
-  SpecValue spec;
-  if (value == nullptr) return spec;
-  spec.kind = SpecKind::kOther;
+StoredValue StoredOf(CFTypeRef value) {
+  StoredValue stored;
+  if (value == nullptr) return stored;
+  stored.kind = StoredKind::kOther;
   Object* object = Use(value, 0, "AXUIElementSetAttributeValue");
-  if (object == nullptr) return spec;
+  if (object == nullptr) return stored;
   switch (object->type) {
     case kBooleanTypeId:
-      spec.kind = SpecKind::kBoolean;
-      spec.boolean = static_cast<__CFBoolean*>(object)->value;
+      stored.kind = StoredKind::kBoolean;
+      stored.boolean = static_cast<__CFBoolean*>(object)->value;
       break;
     case kStringTypeId:
-      spec.kind = SpecKind::kString;
-      spec.text = Utf16Of(static_cast<__CFString*>(object));
+      stored.kind = StoredKind::kString;
+      stored.text = Utf16Of(static_cast<__CFString*>(object));
       break;
     case kNumberTypeId: {
       auto* number = static_cast<__CFNumber*>(object);
-      spec.kind = SpecKind::kNumber;
-      spec.number_type = number->number_type;
-      spec.number = number->is_float ? number->real : static_cast<double>(number->integer);
+      stored.kind = StoredKind::kNumber;
+      stored.number_type = number->number_type;
+      stored.number = number->is_float ? number->real : static_cast<double>(number->integer);
       break;
     }
     case kAxValueTypeId: {
       auto* ax_value = static_cast<__AXValue*>(object);
       if (ax_value->value_type == kAXValueTypeCGPoint) {
-        spec.kind = SpecKind::kPoint;
-        spec.pair[0] = ax_value->data.point.x;
-        spec.pair[1] = ax_value->data.point.y;
+        stored.kind = StoredKind::kPoint;
+        stored.pair[0] = ax_value->data.point.x;
+        stored.pair[1] = ax_value->data.point.y;
       } else if (ax_value->value_type == kAXValueTypeCGSize) {
-        spec.kind = SpecKind::kSize;
-        spec.pair[0] = ax_value->data.size.width;
-        spec.pair[1] = ax_value->data.size.height;
+        stored.kind = StoredKind::kSize;
+        stored.pair[0] = ax_value->data.size.width;
+        stored.pair[1] = ax_value->data.size.height;
       }
       break;
     }
     default:
       break;
   }
-  return spec;
+  return stored;
 }
 
 // The cost of the round trip, outside the lock, then the time accounted.
@@ -330,53 +330,53 @@ AxNode* BuildingNode(int32_t element) {
   return index < ax.building->nodes.size() ? &ax.building->nodes[index] : nullptr;
 }
 
-SpecValue SpecFromControl(const desktop_sim_ax_value& value) {
-  SpecValue spec;
-  spec.kind = static_cast<SpecKind>(value.kind);
+StoredValue StoredFromControl(const desktop_sim_ax_value& value) {
+  StoredValue stored;
+  stored.kind = static_cast<StoredKind>(value.kind);
   if (value.units != nullptr) {
-    spec.text.assign(reinterpret_cast<const char16_t*>(value.units), value.length);
+    stored.text.assign(reinterpret_cast<const char16_t*>(value.units), value.length);
   }
-  spec.boolean = value.boolean;
-  spec.number_type = value.number_type;
-  spec.number = value.number;
-  spec.pair[0] = value.pair[0];
-  spec.pair[1] = value.pair[1];
-  spec.error = value.error;
-  return spec;
+  stored.boolean = value.boolean;
+  stored.number_type = value.number_type;
+  stored.number = value.number;
+  stored.pair[0] = value.pair[0];
+  stored.pair[1] = value.pair[1];
+  stored.error = value.error;
+  return stored;
 }
 
-desktop_sim_ax_value ControlFromSpec(const SpecValue& spec) {
+desktop_sim_ax_value ControlFromStored(const StoredValue& stored) {
   desktop_sim_ax_value value{};
-  value.kind = spec.kind == SpecKind::kElement || spec.kind == SpecKind::kChildren
+  value.kind = stored.kind == StoredKind::kElement || stored.kind == StoredKind::kChildren
                    ? DESKTOP_SIM_AX_OTHER
-                   : static_cast<desktop_sim_ax_kind>(spec.kind);
-  value.units = reinterpret_cast<const uint16_t*>(spec.text.data());
-  value.length = spec.text.size();
-  value.boolean = spec.boolean;
-  value.number_type = spec.number_type;
-  value.number = spec.number;
-  value.pair[0] = spec.pair[0];
-  value.pair[1] = spec.pair[1];
-  value.error = spec.error;
+                   : static_cast<desktop_sim_ax_kind>(stored.kind);
+  value.units = reinterpret_cast<const uint16_t*>(stored.text.data());
+  value.length = stored.text.size();
+  value.boolean = stored.boolean;
+  value.number_type = stored.number_type;
+  value.number = stored.number;
+  value.pair[0] = stored.pair[0];
+  value.pair[1] = stored.pair[1];
+  value.error = stored.error;
   return value;
 }
 
-SpecValue ElementSpec(int32_t node) {
-  SpecValue spec;
-  spec.kind = SpecKind::kElement;
-  spec.element = node;
-  return spec;
+StoredValue ElementValue(int32_t node) {
+  StoredValue stored;
+  stored.kind = StoredKind::kElement;
+  stored.element = node;
+  return stored;
 }
 
-SpecValue NoValue() {
-  SpecValue spec;
-  spec.kind = SpecKind::kError;
-  spec.error = kAXErrorNoValue;
-  return spec;
+StoredValue NoValue() {
+  StoredValue stored;
+  stored.kind = StoredKind::kError;
+  stored.error = kAXErrorNoValue;
+  return stored;
 }
 
 // Adds name unless the fixture gave the attribute itself.
-void AddDerived(AxNode* node, const char* name, const SpecValue& value) {
+void AddDerived(AxNode* node, const char* name, const StoredValue& value) {
   if (FindAttribute(*node, name) == nullptr) node->attributes.emplace_back(name, value);
 }
 
@@ -456,13 +456,13 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
     if (!named && target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
     result = target.error;
     if (result == kAXErrorSuccess) {
-      const desktop_sim::SpecValue* spec = desktop_sim::FindAttribute(*target.node, name);
-      if (spec == nullptr) {
+      const desktop_sim::StoredValue* stored = desktop_sim::FindAttribute(*target.node, name);
+      if (stored == nullptr) {
         result = kAXErrorAttributeUnsupported;
-      } else if (spec->kind == desktop_sim::SpecKind::kError) {
-        result = static_cast<AXError>(spec->error);
+      } else if (stored->kind == desktop_sim::StoredKind::kError) {
+        result = static_cast<AXError>(stored->error);
       } else {
-        *value = desktop_sim::MakeValue(target.element->world, *target.node, *spec);
+        *value = desktop_sim::MakeValue(target.element->world, *target.node, *stored);
       }
     }
     desktop_sim::Log(kCall, target, name, result);
@@ -488,7 +488,7 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
     if (!named && target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
     result = target.error;
     if (result == kAXErrorSuccess) {
-      const desktop_sim::SpecValue written = desktop_sim::SpecOf(value);
+      const desktop_sim::StoredValue written = desktop_sim::StoredOf(value);
       Ax().writes.push_back(
           desktop_sim::AxWriteEntry{target.element->pid, target.node->id, name, written});
       if (desktop_sim::IsSettable(*target.node, name)) {
@@ -614,7 +614,7 @@ bool desktop_sim_ax_set_attribute(int32_t element, const char* name,
       value->kind > DESKTOP_SIM_AX_NULL) {
     return false;
   }
-  node->attributes.emplace_back(name, desktop_sim::SpecFromControl(*value));
+  node->attributes.emplace_back(name, desktop_sim::StoredFromControl(*value));
   return true;
 }
 
@@ -668,11 +668,11 @@ bool desktop_sim_ax_add_application(int32_t pid, const char* name, const char* b
                                                  bundle_id != nullptr, bundle_id ? bundle_id : "",
                                                  running, root + 1});
   desktop_sim::AddDerived(root_node, "AXFocusedUIElement",
-                          focused_element >= 0 ? desktop_sim::ElementSpec(focused_element + 1)
+                          focused_element >= 0 ? desktop_sim::ElementValue(focused_element + 1)
                                                : desktop_sim::NoValue());
   desktop_sim::AddDerived(
       root_node, "AXFocusedWindow",
-      focused_window >= 0 ? desktop_sim::ElementSpec(focused_window + 1) : desktop_sim::NoValue());
+      focused_window >= 0 ? desktop_sim::ElementValue(focused_window + 1) : desktop_sim::NoValue());
   return true;
 }
 
@@ -691,20 +691,20 @@ bool desktop_sim_ax_commit(bool trusted, int32_t focused_pid, int32_t system_foc
     desktop_sim::MarkApplication(&world, app.root, app.pid);
   for (desktop_sim::AxNode& node : world.nodes) {
     if (node.has_children) {
-      desktop_sim::SpecValue children;
-      children.kind = desktop_sim::SpecKind::kChildren;
+      desktop_sim::StoredValue children;
+      children.kind = desktop_sim::StoredKind::kChildren;
       desktop_sim::AddDerived(&node, "AXChildren", children);
     }
   }
   desktop_sim::AxNode& system = world.nodes[desktop_sim::kSystemWideNode];
   system.attributes.emplace_back(
       "AXFocusedApplication",
-      focused ? desktop_sim::ElementSpec(focused->root) : desktop_sim::NoValue());
-  desktop_sim::SpecValue system_focus = desktop_sim::NoValue();
+      focused ? desktop_sim::ElementValue(focused->root) : desktop_sim::NoValue());
+  desktop_sim::StoredValue system_focus = desktop_sim::NoValue();
   if (system_focused >= 0) {
-    system_focus = desktop_sim::ElementSpec(system_focused + 1);
+    system_focus = desktop_sim::ElementValue(system_focused + 1);
   } else if (focused != nullptr) {
-    const desktop_sim::SpecValue* app_focus =
+    const desktop_sim::StoredValue* app_focus =
         desktop_sim::FindAttribute(world.nodes[focused->root], "AXFocusedUIElement");
     if (app_focus != nullptr) system_focus = *app_focus;
   }
@@ -752,7 +752,7 @@ void desktop_sim_ax_writes(void (*each)(void*, const desktop_sim_ax_write*), voi
   }
   for (const desktop_sim::AxWriteEntry& entry : writes) {
     const desktop_sim_ax_write write{entry.pid, entry.element.c_str(), entry.attribute.c_str(),
-                                     desktop_sim::ControlFromSpec(entry.value)};
+                                     desktop_sim::ControlFromStored(entry.value)};
     each(context, &write);
   }
 }
