@@ -357,28 +357,28 @@ bool LoadAttribute(int32_t element, const Napi::Array& row) {
   return desktop_sim_ax_set_attribute(element, name.c_str(), &value);
 }
 
-bool LoadElement(const Napi::Object& spec) {
+bool LoadElement(const Napi::Object& described) {
   bool has_id = false;
-  const std::string id = Utf8Or(spec.Get("id"), &has_id);
+  const std::string id = Utf8Or(described.Get("id"), &has_id);
   const int32_t element = desktop_sim_ax_add_element(has_id ? id.c_str() : nullptr);
   bool ok = true;
-  const Napi::Array attributes = spec.Get("attributes").As<Napi::Array>();
+  const Napi::Array attributes = described.Get("attributes").As<Napi::Array>();
   for (uint32_t i = 0; i < attributes.Length(); ++i) {
     ok = LoadAttribute(element, attributes.Get(i).As<Napi::Array>()) && ok;
   }
-  const Napi::Array settable = spec.Get("settable").As<Napi::Array>();
+  const Napi::Array settable = described.Get("settable").As<Napi::Array>();
   for (uint32_t i = 0; i < settable.Length(); ++i) {
     const std::string name = settable.Get(i).As<Napi::String>().Utf8Value();
     ok = desktop_sim_ax_add_settable(element, name.c_str()) && ok;
   }
-  const Napi::Array actions = spec.Get("actions").As<Napi::Array>();
+  const Napi::Array actions = described.Get("actions").As<Napi::Array>();
   for (uint32_t i = 0; i < actions.Length(); ++i) {
     const std::u16string name = actions.Get(i).As<Napi::String>().Utf16Value();
     ok = desktop_sim_ax_add_action(element, reinterpret_cast<const uint16_t*>(name.data()),
                                    name.size()) &&
          ok;
   }
-  const int32_t actions_error = Int32Of(spec, "actionsError");
+  const int32_t actions_error = Int32Of(described, "actionsError");
   if (actions_error != 0) ok = desktop_sim_ax_set_actions_error(element, actions_error) && ok;
   return ok;
 }
