@@ -228,8 +228,12 @@ CFTypeRef MakeValue(const std::shared_ptr<AxWorld>& world, const AxNode& node,
   switch (value.kind) {
     case StoredKind::kString:
       return MakeString(value.text);
-    case StoredKind::kBoolean:
-      return value.boolean ? kCFBooleanTrue : kCFBooleanFalse;
+    case StoredKind::kBoolean: {
+      // The platform's two constants, as there; the ledger still counts the copy.
+      CFBooleanRef boolean = value.boolean ? kCFBooleanTrue : kCFBooleanFalse;
+      CountAcquired(static_cast<Object*>(const_cast<__CFBoolean*>(boolean)));
+      return boolean;
+    }
     case StoredKind::kNumber: {
       const auto type = static_cast<CFNumberType>(value.number_type);
       const bool is_float = IsFloatNumberType(type);

@@ -251,6 +251,10 @@ T* UseAs(const void* ref, CFTypeID expected, const char* function) {
 void Register(Object* object);
 void InitObject(Object* object, CFTypeID type, bool program_owned);
 void AddProgramRef(Object* object);
+// The ledger's side of a reference taken or given up. An immortal constant that a Copy call
+// hands out (the booleans) is counted this way alone, so that a leaked one still shows.
+void CountAcquired(Object* object);
+void CountGivenUp(Object* object);
 // The program gives up one reference without the object being released (the system takes it).
 void TakeOverProgramRef(Object* object);
 void DropSystemRef(Object* object, const char* function);

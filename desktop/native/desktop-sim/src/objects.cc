@@ -211,8 +211,6 @@ void Register(Object* object) {
   s.live_objects++;
 }
 
-namespace {
-
 void CountAcquired(Object* object) {
   State& s = S();
   if (object->epoch != s.epoch) {
@@ -232,8 +230,6 @@ void CountGivenUp(Object* object) {
     s.live_refs--;
   }
 }
-
-}  // namespace
 
 void InitObject(Object* object, CFTypeID type, bool program_owned) {
   object->type = type;
@@ -313,7 +309,11 @@ void CFRelease(CFTypeRef cf) {
     return;
   }
   Object* object = desktop_sim::Use(cf, 0, "CFRelease");
-  if (object == nullptr || object->immortal) return;
+  if (object == nullptr) return;
+  if (object->immortal) {
+    desktop_sim::CountGivenUp(object);  // a constant handed out by a Copy call, if any
+    return;
+  }
   if (object->program_refs == 0) {
     // Freeing it would pull it from under the system (a thread still runs that loop).
     RecordMisuse(Misuse::kOverRelease, "CFRelease",

@@ -151,7 +151,8 @@ TEST_F(AxTest, AttributeKindsAndTheirCfTypes) {
   EXPECT_EQ(CFStringGetLength(static_cast<CFStringRef>(lone)), 3);
   EXPECT_EQ(Utf8(static_cast<CFStringRef>(lone)), "a?b") << "a lone surrogate is the loss byte";
   for (CFTypeRef owned : {d, i, p, other, lone, static_cast<CFTypeRef>(app)}) CFRelease(owned);
-  CFRelease(kCFBooleanTrue);  // immortal: harmless, as on the platform
+  EXPECT_EQ(desktop_sim_cf_live(), 1) << "the boolean copied is counted though a constant";
+  CFRelease(kCFBooleanTrue);
   ExpectBalanced();
 }
 
@@ -244,6 +245,7 @@ TEST_F(AxTest, SettingAttributesAndActionNames) {
   CFTypeRef value = nullptr;
   ASSERT_EQ(AXUIElementCopyAttributeValue(app, CFSTR("AXValue"), &value), kAXErrorSuccess);
   EXPECT_EQ(value, kCFBooleanFalse) << "the application took the written value";
+  CFRelease(value);
   std::vector<std::string> writes;
   desktop_sim_ax_writes(
       [](void* context, const desktop_sim_ax_write* write) {
