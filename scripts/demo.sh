@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The main job: the event tap and synthetic input on the simulated desktop, then a real
-# transcription.
+# The main job: the event tap, synthetic input and an accessibility snapshot on the simulated
+# desktop, then a real transcription.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native="$root/desktop/native"
@@ -13,6 +13,10 @@ node "$native/input-bridge/demo/tap.js"
 echo
 echo "== input_bridge: synthetic input as the simulated desktop received it"
 node "$native/input-bridge/demo/input.js"
+
+echo
+echo "== input_bridge: an accessibility snapshot of a simulated notes editor"
+node "$native/input-bridge/demo/ax.js"
 
 if [ -x "$native/speech-recognizer/scripts/demo.sh" ]; then
   echo

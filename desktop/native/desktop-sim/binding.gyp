@@ -21,6 +21,8 @@
         "src/event_tap.cc",
         "src/events.cc",
         "src/control.cc",
+        "src/values.cc",
+        "src/ax.cc",
         "api-pins/api_pins.cc",
         "api-pins/umbrella_c.c"
       ],
@@ -53,6 +55,7 @@
             "test/native/run_loop_test.cc",
             "test/native/tap_test.cc",
             "test/native/events_test.cc",
+            "test/native/ax_test.cc",
             "fixture/probe_tap.cc"
           ],
           "dependencies": ["desktop_sim"],

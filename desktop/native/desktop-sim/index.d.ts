@@ -40,7 +40,10 @@ export interface TapInfo {
 
 export type DisableReason = 'timeout' | 'userInput';
 
-/** A fresh desktop: taps gone, refusal off, default tap timeout, ledger baseline taken. */
+/**
+ * A fresh desktop: taps gone, refusal off, default tap timeout, an empty accessibility desktop
+ * (trusted, no latency, logs emptied), ledger baseline taken.
+ */
 export function reset(): void;
 
 export const hid: {
@@ -112,6 +115,80 @@ export const eventFlags: Readonly<Record<
   | 'alphaShift' | 'shift' | 'control' | 'alternate' | 'command' | 'numericPad' | 'help'
   | 'secondaryFn' | 'nonCoalesced',
   number>>;
+
+/** An accessibility attribute value in a fixture. */
+export type AxFixtureValue =
+  | string
+  | boolean
+  | number
+  | { number: number; type: number }
+  | { point: [number, number] }
+  | { size: [number, number] }
+  | { error: number }
+  | { other: true }
+  | { null: true };
+
+export interface AxFixtureElement {
+  id?: string;
+  attributes?: Record<string, AxFixtureValue>;
+  settable?: string[];
+  actions?: string[] | { error: number };
+  children?: Array<AxFixtureElement | { ref: string }>;
+}
+
+export interface AxFixtureApplication {
+  pid: number;
+  name?: string;
+  bundleId?: string;
+  /** Default true; false: no running application answers for the pid. */
+  running?: boolean;
+  focusedElement?: string;
+  focusedWindow?: string;
+  root: AxFixtureElement;
+}
+
+export interface AxFixtureDesktop {
+  /** Default true. */
+  trusted?: boolean;
+  focusedApplication: number | null;
+  /** Defaults to the focused application's focusedElement. */
+  systemWideFocusedElement?: string;
+  applications: AxFixtureApplication[];
+}
+
+export interface AxRequest {
+  call: string;
+  /** 0 for the system-wide element. */
+  pid: number;
+  /** The fixture's id of the element, or null. */
+  element: string | null;
+  attribute: string | null;
+  /** The AXError answered. */
+  result: number;
+}
+
+export interface AxWrite {
+  pid: number;
+  element: string | null;
+  attribute: string;
+  value: AxFixtureValue | null;
+}
+
+export const ax: {
+  /** Replaces the accessibility desktop; throws TypeError/RangeError naming a fixture mistake. */
+  load(desktop: AxFixtureDesktop): void;
+  /** Without trust every call but AXUIElementCreateSystemWide answers kAXErrorAPIDisabled. */
+  setTrusted(on: boolean): void;
+  trusted(): boolean;
+  /** Accessibility requests answered since reset(), in order. */
+  requests(): AxRequest[];
+  /** Attributes set since reset(), in order. */
+  writes(): AxWrite[];
+  /** Each accessibility request costs this long (0 to 10,000,000 µs). */
+  setLatency(microseconds: number): void;
+  /** Requests since reset() and the time spent answering them, latency included. */
+  stats(): { requests: number; answerNs: number; latencyUs: number };
+};
 
 /** A callback the probe tap recorded. */
 export interface ProbeCall {

@@ -185,6 +185,219 @@ function waitFor(predicate, { timeoutMs = 5000, intervalMs = 1 } = {}) {
   });
 }
 
+// --- accessibility desktop ---
+
+const AX_KIND = Object.freeze({ string: 0, boolean: 1, number: 2, point: 3, size: 4, error: 5,
+                                other: 6, null: 7 });
+const INT32_MIN = -(2 ** 31);
+const INT32_MAX = 2 ** 31 - 1;
+const PID_MAX = INT32_MAX;
+
+function isPlainObject(value) {
+  return value !== null && typeof value === 'object' && !Array.isArray(value);
+}
+
+function checkKeys(where, object, allowed) {
+  for (const key of Object.keys(object)) {
+    if (!allowed.includes(key)) throw new TypeError(`${where}: unknown key '${key}'`);
+  }
+}
+
+function checkPair(where, pair) {
+  if (!Array.isArray(pair) || pair.length !== 2 || !pair.every((v) => typeof v === 'number')) {
+    throw new TypeError(`${where}: expects an array of two numbers`);
+  }
+  return pair;
+}
+
+// One attribute value of a fixture as [kind, a, b] for the native loader.
+function attributeRow(where, value) {
+  if (typeof value === 'string') return [AX_KIND.string, value, 0];
+  if (typeof value === 'boolean') return [AX_KIND.boolean, value, 0];
+  if (typeof value === 'number') {
+    if (!Number.isFinite(value)) throw new RangeError(`${where}: numbers must be finite`);
+    return [AX_KIND.number, value, Number.isInteger(value) ? 4 : 13];
+  }
+  if (!isPlainObject(value)) {
+    throw new TypeError(`${where}: a string, boolean, number, {number, type}, {point}, {size}, ` +
+                        '{error}, {other: true} or {null: true}');
+  }
+  const keys = Object.keys(value);
+  if ('number' in value) {
+    checkKeys(where, value, ['number', 'type']);
+    if (typeof value.number !== 'number' || !Number.isFinite(value.number)) {
+      throw new TypeError(`${where}: number must be a finite number`);
+    }
+    return [AX_KIND.number, value.number, checkInteger(where, 'type', value.type, 1, 255)];
+  }
+  if (keys.length !== 1) throw new TypeError(`${where}: one of point, size, error, other, null`);
+  if ('point' in value) return [AX_KIND.point, ...checkPair(`${where}.point`, value.point)];
+  if ('size' in value) return [AX_KIND.size, ...checkPair(`${where}.size`, value.size)];
+  if ('error' in value) return [AX_KIND.error, checkAxError(where, value.error), 0];
+  if (value.other === true) return [AX_KIND.other, 0, 0];
+  if (value.null === true) return [AX_KIND.null, 0, 0];
+  throw new TypeError(`${where}: unknown value form '${keys[0]}'`);
+}
+
+function checkAxError(where, code) {
+  checkInteger(where, 'error', code, INT32_MIN, INT32_MAX);
+  if (code === 0) throw new RangeError(`${where}: error 0 is success; use {null: true}`);
+  return code;
+}
+
+function checkNames(where, names) {
+  if (!Array.isArray(names) || !names.every((n) => typeof n === 'string')) {
+    throw new TypeError(`${where}: expects an array of strings`);
+  }
+  return names;
+}
+
+// Flattens a desktop fixture: every element gets a number, refs and ids are resolved, and
+// every mistake is a TypeError or RangeError naming where it is. Iterative, so a fixture may
+// nest as deep as it likes.
+function flattenDesktop(desktop) {
+  const where = 'ax.load(desktop)';
+  if (!isPlainObject(desktop)) throw new TypeError(`${where}: desktop must be an object`);
+  checkKeys(where, desktop,
+            ['trusted', 'focusedApplication', 'systemWideFocusedElement', 'applications']);
+  const trusted = desktop.trusted === undefined ? true : checkBoolean(`${where}.trusted`,
+                                                                    desktop.trusted);
+  if (!Array.isArray(desktop.applications)) {
+    throw new TypeError(`${where}: applications must be an array`);
+  }
+  const elements = [];
+  const byId = new Map();
+  const pendingRefs = [];  // [element number, child slot, id, path]
+  const flatten = (rootGiven, rootPath) => {
+    const stack = [{ given: rootGiven, path: rootPath, parent: -1 }];
+    let rootNumber = -1;
+    while (stack.length > 0) {
+      const { given, path, parent } = stack.pop();
+      if (!isPlainObject(given)) throw new TypeError(`${path}: an element must be an object`);
+      let number;
+      if ('ref' in given) {
+        checkKeys(path, given, ['ref']);
+        if (parent < 0) throw new TypeError(`${path}: a root cannot be a ref`);
+        if (typeof given.ref !== 'string') throw new TypeError(`${path}: ref must be an id string`);
+        elements[parent].children.push(-1);
+        pendingRefs.push([parent, elements[parent].children.length - 1, given.ref, path]);
+        continue;
+      }
+      checkKeys(path, given, ['id', 'attributes', 'settable', 'actions', 'children']);
+      number = elements.length;
+      const element = { id: null, attributes: [], settable: [], actions: [], actionsError: 0,
+                        children: [] };
+      if (given.id !== undefined) {
+        if (typeof given.id !== 'string' || given.id === '') {
+          throw new TypeError(`${path}.id: a non-empty string`);
+        }
+        if (byId.has(given.id)) throw new TypeError(`${path}.id: '${given.id}' is used twice`);
+        byId.set(given.id, number);
+        element.id = given.id;
+      }
+      const attributes = given.attributes === undefined ? {} : given.attributes;
+      if (!isPlainObject(attributes)) throw new TypeError(`${path}.attributes: an object`);
+      for (const [name, value] of Object.entries(attributes)) {
+        if (name === 'AXChildren' && given.children !== undefined) {
+          throw new TypeError(`${path}.attributes.AXChildren: given by children already`);
+        }
+        element.attributes.push([name, ...attributeRow(`${path}.attributes.${name}`, value)]);
+      }
+      if (given.settable !== undefined) element.settable = checkNames(`${path}.settable`, given.settable);
+      if (Array.isArray(given.actions)) {
+        element.actions = checkNames(`${path}.actions`, given.actions);
+      } else if (given.actions !== undefined) {
+        if (!isPlainObject(given.actions)) {
+          throw new TypeError(`${path}.actions: an array of names or {error}`);
+        }
+        checkKeys(`${path}.actions`, given.actions, ['error']);
+        element.actionsError = checkAxError(`${path}.actions`, given.actions.error);
+      }
+      elements.push(element);
+      if (parent >= 0) elements[parent].children.push(number);
+      else rootNumber = number;
+      if (given.children !== undefined) {
+        if (!Array.isArray(given.children)) throw new TypeError(`${path}.children: an array`);
+        // Children are pushed in reverse so they are numbered, and appended, in order.
+        for (let i = given.children.length - 1; i >= 0; i--) {
+          stack.push({ given: given.children[i], path: `${path}.children[${i}]`, parent: number });
+        }
+      }
+    }
+    return rootNumber;
+  };
+  // Children are appended in visiting order, which the reversed pushes make document order;
+  // refs hold their slot in that order too.
+  const pids = new Set();
+  const apps = desktop.applications.map((app, i) => {
+    const path = `${where}.applications[${i}]`;
+    if (!isPlainObject(app)) throw new TypeError(`${path}: an application must be an object`);
+    checkKeys(path, app, ['pid', 'name', 'bundleId', 'running', 'focusedElement', 'focusedWindow',
+                          'root']);
+    const pid = checkInteger(path, 'pid', app.pid, 1, PID_MAX);
+    if (pids.has(pid)) throw new TypeError(`${path}: pid ${pid} is used twice`);
+    pids.add(pid);
+    for (const key of ['name', 'bundleId', 'focusedElement', 'focusedWindow']) {
+      if (app[key] !== undefined && typeof app[key] !== 'string') {
+        throw new TypeError(`${path}.${key}: a string`);
+      }
+    }
+    const running = app.running === undefined ? true : checkBoolean(`${path}.running`, app.running);
+    if (app.root === undefined) throw new TypeError(`${path}.root: every application has a root`);
+    return { pid, name: app.name ?? null, bundleId: app.bundleId ?? null, running,
+             root: flatten(app.root, `${path}.root`), focusedElementId: app.focusedElement,
+             focusedWindowId: app.focusedWindow, path };
+  });
+  const resolve = (id, path) => {
+    if (id === undefined) return -1;
+    if (!byId.has(id)) throw new TypeError(`${path}: no element has the id '${id}'`);
+    return byId.get(id);
+  };
+  for (const [parent, slot, id, path] of pendingRefs) {
+    elements[parent].children[slot] = resolve(id, `${path}.ref`);
+  }
+  for (const app of apps) {
+    app.focusedElement = resolve(app.focusedElementId, `${app.path}.focusedElement`);
+    app.focusedWindow = resolve(app.focusedWindowId, `${app.path}.focusedWindow`);
+  }
+  let focusedPid = -1;
+  if (desktop.focusedApplication !== undefined && desktop.focusedApplication !== null) {
+    focusedPid = checkInteger(where, 'focusedApplication', desktop.focusedApplication, 1, PID_MAX);
+    if (!pids.has(focusedPid)) {
+      throw new TypeError(`${where}.focusedApplication: no application has the pid ${focusedPid}`);
+    }
+  }
+  if (desktop.systemWideFocusedElement !== undefined &&
+      typeof desktop.systemWideFocusedElement !== 'string') {
+    throw new TypeError(`${where}.systemWideFocusedElement: an id string`);
+  }
+  const systemFocused = resolve(desktop.systemWideFocusedElement,
+                                `${where}.systemWideFocusedElement`);
+  return { trusted, focusedPid, systemFocused, elements, apps };
+}
+
+const ax = Object.freeze({
+  // Replaces the accessibility desktop with the fixture's (see the README for its format).
+  load(desktop) {
+    const flat = flattenDesktop(desktop);
+    if (!native.axLoad(flat)) throw new Error('ax.load(desktop): the simulated desktop refused it');
+  },
+  setTrusted(on) {
+    native.axSetTrusted(checkBoolean('ax.setTrusted(on)', on));
+  },
+  trusted: () => native.axTrusted(),
+  // {call, pid, element, attribute, result} per accessibility request answered since reset().
+  requests: () => native.axRequests(),
+  // {pid, element, attribute, value} per attribute set since reset().
+  writes: () => native.axWrites(),
+  setLatency(microseconds) {
+    native.axSetLatency(checkInteger('ax.setLatency(microseconds)', 'microseconds', microseconds,
+                                     0, 10000000));
+  },
+  // {requests, answerNs, latencyUs}: requests answered since reset() and the time spent in them.
+  stats: () => native.axStats(),
+});
+
 // Test fixture, not part of the simulated platform: a native tap on a thread of its own.
 const placements = { head: 0, tail: 1 };
 const verdicts = new Set(['pass', 'remove', 'block']);
@@ -238,6 +451,7 @@ module.exports = Object.freeze({
   },
   cf,
   apps,
+  ax,
   waitFor,
   eventTypes,
   eventFlags,

@@ -86,6 +86,10 @@ export function postKey(key: string, modifiers?: Array<ModifierName | string>): 
  */
 export function postType(text: string): true;
 
+/**
+ * Read with Has/Get (inherited properties count) and converted to signed 32-bit integers. A
+ * present option that is no number (undefined included) makes axDump throw.
+ */
 export interface AxDumpOptions {
   /** Deepest depth still rendered; the application is depth 0. Default 16. */
   maxDepth?: number;
@@ -123,7 +127,11 @@ export interface AxDumpResult {
   pid?: number;
 }
 
-/** Snapshot of the accessibility tree of the application that has the keyboard focus. */
+/**
+ * Snapshot of the accessibility tree of the application that has the keyboard focus. Without
+ * permission or a focused application: nodes {}, the "ax-error code=..." text and a null
+ * focusedNodeId, and no other key.
+ */
 export function axDump(options?: AxDumpOptions): AxDumpResult;
 
 export interface AxFocusedElement {

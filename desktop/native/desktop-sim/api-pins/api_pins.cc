@@ -45,6 +45,12 @@ static_assert(kSame<CFStringRef, const struct __CFString*>);
 static_assert(kSame<CFMutableStringRef, struct __CFString*>);
 static_assert(kSame<CFAllocatorRef, const struct __CFAllocator*>);
 static_assert(kSame<CFBooleanRef, const struct __CFBoolean*>);
+static_assert(kSame<CFNumberRef, const struct __CFNumber*>);
+static_assert(kSame<CFArrayRef, const struct __CFArray*>);
+static_assert(kSame<CFMutableArrayRef, struct __CFArray*>);
+static_assert(kSame<AXUIElementRef, const struct __AXUIElement*>);
+static_assert(kSame<AXValueRef, const struct __AXValue*>);
+static_assert(kSame<pid_t, int>);
 static_assert(kSame<CFRunLoopRef, struct __CFRunLoop*>);
 static_assert(kSame<CFRunLoopSourceRef, struct __CFRunLoopSource*>);
 static_assert(kSame<CFRunLoopMode, CFStringRef>);
@@ -81,6 +87,14 @@ static_assert(EnumOver<CGMouseButton, uint32_t>());
 static_assert(EnumOver<CGScrollEventUnit, uint32_t>());
 static_assert(EnumOver<CGEventMouseSubtype, uint32_t>());
 static_assert(EnumOver<CGEventSourceStateID, int32_t>());
+static_assert(EnumOver<CFNumberType, CFIndex>());
+static_assert(EnumOver<AXError, SInt32>());
+static_assert(EnumOver<AXValueType, UInt32>());
+static_assert(!std::is_convertible<int, AXValueType>::value, "an int is no AXValueType");
+static_assert(!std::is_convertible<UInt32, AXValueType>::value,
+              "the legacy kAXValue*Type constants are plain integers, not AXValueType");
+static_assert(kSame<decltype(kAXValueCGPointType), const UInt32>);
+static_assert(kSame<decltype(kAXValueCGSizeType), const UInt32>);
 static_assert(!std::is_enum<CGEventFlags>::value, "CGEventFlags is CF_OPTIONS: a plain integer");
 static_assert(!std::is_convertible<int, CGEventField>::value, "an int is no CGEventField");
 static_assert(!std::is_convertible<int, CGEventType>::value, "an int is no CGEventType");
@@ -181,6 +195,37 @@ constexpr ValueRow kValues[] = {
     {kCFStringEncodingUTF16LE, 0x14000100},
     {kCFStringEncodingUTF32, 0x0c000100},
     {kCFStringEncodingInvalidId, 0xffffffffu},
+    // CFNumberType
+    {kCFNumberSInt8Type, 1},
+    {kCFNumberSInt16Type, 2},
+    {kCFNumberSInt32Type, 3},
+    {kCFNumberSInt64Type, 4},
+    {kCFNumberFloat32Type, 5},
+    {kCFNumberFloat64Type, 6},
+    {kCFNumberCharType, 7},
+    {kCFNumberShortType, 8},
+    {kCFNumberIntType, 9},
+    {kCFNumberLongType, 10},
+    {kCFNumberLongLongType, 11},
+    {kCFNumberFloatType, 12},
+    {kCFNumberDoubleType, 13},
+    {kCFNumberCFIndexType, 14},
+    {kCFNumberNSIntegerType, 15},
+    {kCFNumberCGFloatType, 16},
+    {kCFNumberMaxType, 16},
+    // AXValueType, and the legacy names
+    {kAXValueTypeIllegal, 0},
+    {kAXValueTypeCGPoint, 1},
+    {kAXValueTypeCGSize, 2},
+    {kAXValueTypeCGRect, 3},
+    {kAXValueTypeCFRange, 4},
+    {kAXValueTypeAXError, 5},
+    {kAXValueCGPointType, 1},
+    {kAXValueCGSizeType, 2},
+    {kAXValueCGRectType, 3},
+    {kAXValueCFRangeType, 4},
+    {kAXValueAXErrorType, 5},
+    {kAXValueIllegalType, 0},
     // Event masks
     {CGEventMaskBit(kCGEventFlagsChanged) | CGEventMaskBit(kCGEventOtherMouseDown) |
          CGEventMaskBit(kCGEventOtherMouseUp),
@@ -203,12 +248,56 @@ static_assert(kCGEventSourceStateCombinedSessionState == 0);
 static_assert(kCGEventSourceStateHIDSystemState == 1);
 static_assert(kCFCompareLessThan == -1 && kCFCompareEqualTo == 0 && kCFCompareGreaterThan == 1);
 static_assert(kCFNotFound == -1);
+static_assert(kAXErrorSuccess == 0);
+static_assert(kAXErrorFailure == -25200);
+static_assert(kAXErrorIllegalArgument == -25201);
+static_assert(kAXErrorInvalidUIElement == -25202);
+static_assert(kAXErrorInvalidUIElementObserver == -25203);
+static_assert(kAXErrorCannotComplete == -25204);
+static_assert(kAXErrorAttributeUnsupported == -25205);
+static_assert(kAXErrorActionUnsupported == -25206);
+static_assert(kAXErrorNotificationUnsupported == -25207);
+static_assert(kAXErrorNotImplemented == -25208);
+static_assert(kAXErrorNotificationAlreadyRegistered == -25209);
+static_assert(kAXErrorNotificationNotRegistered == -25210);
+static_assert(kAXErrorAPIDisabled == -25211);
+static_assert(kAXErrorNoValue == -25212);
+static_assert(kAXErrorParameterizedAttributeUnsupported == -25213);
+static_assert(kAXErrorNotEnoughPrecision == -25214);
 
 // Signatures (decltype of the function's address pins parameter types and constness).
 static_assert(kSame<decltype(&CFGetTypeID), CFTypeID (*)(CFTypeRef)>);
 static_assert(kSame<decltype(&CFRetain), CFTypeRef (*)(CFTypeRef)>);
 static_assert(kSame<decltype(&CFRelease), void (*)(CFTypeRef)>);
 static_assert(kSame<decltype(&CFEqual), Boolean (*)(CFTypeRef, CFTypeRef)>);
+static_assert(kSame<decltype(&CFHash), CFHashCode (*)(CFTypeRef)>);
+static_assert(kSame<decltype(&CFNumberGetTypeID), CFTypeID (*)()>);
+static_assert(
+    kSame<decltype(&CFNumberCreate), CFNumberRef (*)(CFAllocatorRef, CFNumberType, const void*)>);
+static_assert(kSame<decltype(&CFNumberGetType), CFNumberType (*)(CFNumberRef)>);
+static_assert(kSame<decltype(&CFNumberGetByteSize), CFIndex (*)(CFNumberRef)>);
+static_assert(kSame<decltype(&CFNumberIsFloatType), Boolean (*)(CFNumberRef)>);
+static_assert(kSame<decltype(&CFNumberGetValue), Boolean (*)(CFNumberRef, CFNumberType, void*)>);
+static_assert(kSame<decltype(&CFArrayGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&CFArrayGetCount), CFIndex (*)(CFArrayRef)>);
+static_assert(kSame<decltype(&CFArrayGetValueAtIndex), const void* (*)(CFArrayRef, CFIndex)>);
+static_assert(kSame<decltype(&AXUIElementGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&AXIsProcessTrusted), Boolean (*)()>);
+static_assert(kSame<decltype(&AXUIElementCreateSystemWide), AXUIElementRef (*)()>);
+static_assert(kSame<decltype(&AXUIElementCreateApplication), AXUIElementRef (*)(pid_t)>);
+static_assert(kSame<decltype(&AXUIElementCopyAttributeValue),
+                    AXError (*)(AXUIElementRef, CFStringRef, CFTypeRef*)>);
+static_assert(kSame<decltype(&AXUIElementSetAttributeValue),
+                    AXError (*)(AXUIElementRef, CFStringRef, CFTypeRef)>);
+static_assert(kSame<decltype(&AXUIElementIsAttributeSettable),
+                    AXError (*)(AXUIElementRef, CFStringRef, Boolean*)>);
+static_assert(
+    kSame<decltype(&AXUIElementCopyActionNames), AXError (*)(AXUIElementRef, CFArrayRef*)>);
+static_assert(kSame<decltype(&AXUIElementGetPid), AXError (*)(AXUIElementRef, pid_t*)>);
+static_assert(kSame<decltype(&AXValueGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&AXValueCreate), AXValueRef (*)(AXValueType, const void*)>);
+static_assert(kSame<decltype(&AXValueGetType), AXValueType (*)(AXValueRef)>);
+static_assert(kSame<decltype(&AXValueGetValue), Boolean (*)(AXValueRef, AXValueType, void*)>);
 static_assert(kSame<decltype(kCFAllocatorDefault), const CFAllocatorRef>);
 static_assert(kSame<decltype(kCFBooleanTrue), const CFBooleanRef>);
 static_assert(kSame<decltype(kCFBooleanFalse), const CFBooleanRef>);

@@ -31,6 +31,7 @@ void desktop_sim_reset(void) {
   s.fail_event_every = 0;
   s.event_create_calls = 0;
   s.callback_times = desktop_sim::CallbackTimes();
+  desktop_sim::ResetAccessibility();
 }
 
 bool desktop_sim_hid_send(const desktop_sim_event* event) {

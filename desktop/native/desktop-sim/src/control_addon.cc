@@ -371,6 +371,225 @@ Napi::Value ProbeStop(const Napi::CallbackInfo& info) {
   return Napi::Boolean::New(env, true);
 }
 
+// --- accessibility ---
+
+// Reads the desktop that index.js validated and flattened (elements by number, refs resolved):
+// {trusted, focusedPid, systemFocused, elements: [{id, attributes: [[name, kind, a, b]],
+// settable, actions, actionsError, children}], apps: [{pid, name, bundleId, running, root,
+// focusedElement, focusedWindow}]}.
+std::string Utf8Or(const Napi::Value& value, bool* present) {
+  *present = value.IsString();
+  return *present ? value.As<Napi::String>().Utf8Value() : std::string();
+}
+
+int32_t Int32Of(const Napi::Object& object, const char* key) {
+  return object.Get(key).ToNumber().Int32Value();
+}
+
+bool LoadAttribute(int32_t element, const Napi::Array& row) {
+  const std::string name = row.Get(0u).As<Napi::String>().Utf8Value();
+  desktop_sim_ax_value value{};
+  value.kind = static_cast<desktop_sim_ax_kind>(row.Get(1u).ToNumber().Int32Value());
+  const Napi::Value a = row.Get(2u);
+  const Napi::Value b = row.Get(3u);
+  std::u16string text;
+  switch (value.kind) {
+    case DESKTOP_SIM_AX_STRING:
+      text = a.As<Napi::String>().Utf16Value();
+      value.units = reinterpret_cast<const uint16_t*>(text.data());
+      value.length = text.size();
+      break;
+    case DESKTOP_SIM_AX_BOOLEAN:
+      value.boolean = a.ToBoolean().Value();
+      break;
+    case DESKTOP_SIM_AX_NUMBER:
+      value.number = a.ToNumber().DoubleValue();
+      value.number_type = b.ToNumber().Int32Value();
+      break;
+    case DESKTOP_SIM_AX_POINT:
+    case DESKTOP_SIM_AX_SIZE:
+      value.pair[0] = a.ToNumber().DoubleValue();
+      value.pair[1] = b.ToNumber().DoubleValue();
+      break;
+    case DESKTOP_SIM_AX_ERROR:
+      value.error = a.ToNumber().Int32Value();
+      break;
+    default:
+      break;
+  }
+  return desktop_sim_ax_set_attribute(element, name.c_str(), &value);
+}
+
+bool LoadElement(const Napi::Object& described) {
+  bool has_id = false;
+  const std::string id = Utf8Or(described.Get("id"), &has_id);
+  const int32_t element = desktop_sim_ax_add_element(has_id ? id.c_str() : nullptr);
+  bool ok = true;
+  const Napi::Array attributes = described.Get("attributes").As<Napi::Array>();
+  for (uint32_t i = 0; i < attributes.Length(); ++i) {
+    ok = LoadAttribute(element, attributes.Get(i).As<Napi::Array>()) && ok;
+  }
+  const Napi::Array settable = described.Get("settable").As<Napi::Array>();
+  for (uint32_t i = 0; i < settable.Length(); ++i) {
+    const std::string name = settable.Get(i).As<Napi::String>().Utf8Value();
+    ok = desktop_sim_ax_add_settable(element, name.c_str()) && ok;
+  }
+  const Napi::Array actions = described.Get("actions").As<Napi::Array>();
+  for (uint32_t i = 0; i < actions.Length(); ++i) {
+    const std::u16string name = actions.Get(i).As<Napi::String>().Utf16Value();
+    ok = desktop_sim_ax_add_action(element, reinterpret_cast<const uint16_t*>(name.data()),
+                                   name.size()) &&
+         ok;
+  }
+  const int32_t actions_error = Int32Of(described, "actionsError");
+  if (actions_error != 0) ok = desktop_sim_ax_set_actions_error(element, actions_error) && ok;
+  return ok;
+}
+
+bool LoadApplication(const Napi::Object& app) {
+  bool has_name = false;
+  bool has_bundle = false;
+  const std::string name = Utf8Or(app.Get("name"), &has_name);
+  const std::string bundle = Utf8Or(app.Get("bundleId"), &has_bundle);
+  return desktop_sim_ax_add_application(
+      Int32Of(app, "pid"), has_name ? name.c_str() : nullptr, has_bundle ? bundle.c_str() : nullptr,
+      app.Get("running").ToBoolean().Value(), Int32Of(app, "root"), Int32Of(app, "focusedElement"),
+      Int32Of(app, "focusedWindow"));
+}
+
+Napi::Value AxLoad(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  if (info.Length() < 1 || !info[0].IsObject()) {
+    ThrowType(env, "internal: flattened desktop");
+    return env.Null();
+  }
+  const Napi::Object desktop = info[0].As<Napi::Object>();
+  desktop_sim_ax_begin();
+  bool ok = true;
+  const Napi::Array elements = desktop.Get("elements").As<Napi::Array>();
+  for (uint32_t i = 0; i < elements.Length(); ++i) {
+    ok = LoadElement(elements.Get(i).As<Napi::Object>()) && ok;
+  }
+  for (uint32_t i = 0; i < elements.Length(); ++i) {
+    const Napi::Array children =
+        elements.Get(i).As<Napi::Object>().Get("children").As<Napi::Array>();
+    for (uint32_t k = 0; k < children.Length(); ++k) {
+      ok = desktop_sim_ax_add_child(static_cast<int32_t>(i),
+                                    children.Get(k).ToNumber().Int32Value()) &&
+           ok;
+    }
+  }
+  const Napi::Array apps = desktop.Get("apps").As<Napi::Array>();
+  for (uint32_t i = 0; i < apps.Length(); ++i) {
+    ok = LoadApplication(apps.Get(i).As<Napi::Object>()) && ok;
+  }
+  if (!ok) return Napi::Boolean::New(env, false);  // the old desktop stays
+  return Napi::Boolean::New(env, desktop_sim_ax_commit(desktop.Get("trusted").ToBoolean().Value(),
+                                                       Int32Of(desktop, "focusedPid"),
+                                                       Int32Of(desktop, "systemFocused")));
+}
+
+Napi::Value AxSetTrusted(const Napi::CallbackInfo& info) {
+  desktop_sim_ax_set_trusted(info.Length() > 0 && info[0].ToBoolean().Value());
+  return info.Env().Undefined();
+}
+
+Napi::Value AxTrusted(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), desktop_sim_ax_trusted());
+}
+
+Napi::Value AxSetLatency(const Napi::CallbackInfo& info) {
+  desktop_sim_ax_set_latency_us(info.Length() > 0 ? info[0].ToNumber().Uint32Value() : 0);
+  return info.Env().Undefined();
+}
+
+struct Collected {
+  Napi::Env env;
+  Napi::Array array;
+  uint32_t next;
+};
+
+Napi::Value OrNull(Napi::Env env, const char* text) {
+  if (text == nullptr || text[0] == '\0') return env.Null();
+  return Napi::String::New(env, text);
+}
+
+Napi::Value ScriptValueOf(Napi::Env env, const desktop_sim_ax_value& value) {
+  switch (value.kind) {
+    case DESKTOP_SIM_AX_STRING:
+      return Napi::String::New(env, reinterpret_cast<const char16_t*>(value.units), value.length);
+    case DESKTOP_SIM_AX_BOOLEAN:
+      return Napi::Boolean::New(env, value.boolean);
+    case DESKTOP_SIM_AX_NUMBER:
+      return Napi::Number::New(env, value.number);
+    case DESKTOP_SIM_AX_POINT: {
+      Napi::Object point = Napi::Object::New(env);
+      point.Set("point", Napi::Array::New(env, 2));
+      point.Get("point").As<Napi::Array>().Set(0u, value.pair[0]);
+      point.Get("point").As<Napi::Array>().Set(1u, value.pair[1]);
+      return point;
+    }
+    case DESKTOP_SIM_AX_SIZE: {
+      Napi::Object size = Napi::Object::New(env);
+      size.Set("size", Napi::Array::New(env, 2));
+      size.Get("size").As<Napi::Array>().Set(0u, value.pair[0]);
+      size.Get("size").As<Napi::Array>().Set(1u, value.pair[1]);
+      return size;
+    }
+    case DESKTOP_SIM_AX_NULL:
+      return env.Null();
+    default: {
+      Napi::Object other = Napi::Object::New(env);
+      other.Set("other", Napi::Boolean::New(env, true));
+      return other;
+    }
+  }
+}
+
+void CollectRequest(void* context, const desktop_sim_ax_request* request) {
+  auto* out = static_cast<Collected*>(context);
+  Napi::Object row = Napi::Object::New(out->env);
+  row.Set("call", Napi::String::New(out->env, request->call));
+  row.Set("pid", Napi::Number::New(out->env, request->pid));
+  row.Set("element", OrNull(out->env, request->element));
+  row.Set("attribute", OrNull(out->env, request->attribute));
+  row.Set("result", Napi::Number::New(out->env, request->result));
+  out->array.Set(out->next++, row);
+}
+
+void CollectWrite(void* context, const desktop_sim_ax_write* write) {
+  auto* out = static_cast<Collected*>(context);
+  Napi::Object row = Napi::Object::New(out->env);
+  row.Set("pid", Napi::Number::New(out->env, write->pid));
+  row.Set("element", OrNull(out->env, write->element));
+  row.Set("attribute", Napi::String::New(out->env, write->attribute));
+  row.Set("value", ScriptValueOf(out->env, write->value));
+  out->array.Set(out->next++, row);
+}
+
+Napi::Value AxRequests(const Napi::CallbackInfo& info) {
+  Collected out{info.Env(), Napi::Array::New(info.Env()), 0};
+  desktop_sim_ax_requests(CollectRequest, &out);
+  return out.array;
+}
+
+Napi::Value AxWrites(const Napi::CallbackInfo& info) {
+  Collected out{info.Env(), Napi::Array::New(info.Env()), 0};
+  desktop_sim_ax_writes(CollectWrite, &out);
+  return out.array;
+}
+
+Napi::Value AxStats(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  desktop_sim_ax_stats stats;
+  desktop_sim_ax_stats_get(&stats);
+  Napi::Object result = Napi::Object::New(env);
+  result.Set("requests", Napi::Number::New(env, static_cast<double>(stats.requests)));
+  result.Set("answerNs", Napi::Number::New(env, static_cast<double>(stats.answer_ns)));
+  result.Set("latencyUs", Napi::Number::New(env, stats.latency_us));
+  return result;
+}
+
 struct Export {
   const char* name;
   Napi::Value (*function)(const Napi::CallbackInfo&);
@@ -407,6 +626,13 @@ constexpr Export kExports[] = {
     {"postedCount", PostedCount},
     {"clearPosted", ClearPosted},
     {"failEventCreation", FailEventCreation},
+    {"axLoad", AxLoad},
+    {"axSetTrusted", AxSetTrusted},
+    {"axTrusted", AxTrusted},
+    {"axSetLatency", AxSetLatency},
+    {"axRequests", AxRequests},
+    {"axWrites", AxWrites},
+    {"axStats", AxStats},
 };
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {

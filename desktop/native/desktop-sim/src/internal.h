@@ -32,6 +32,10 @@ constexpr CFTypeID kMachPortTypeId = 35;
 constexpr CFTypeID kRunLoopTypeId = 43;
 constexpr CFTypeID kRunLoopSourceTypeId = 44;
 constexpr CFTypeID kEventTypeId = 267;
+constexpr CFTypeID kArrayTypeId = 19;
+constexpr CFTypeID kNumberTypeId = 22;
+constexpr CFTypeID kAxElementTypeId = 301;
+constexpr CFTypeID kAxValueTypeId = 302;
 
 const char* TypeName(CFTypeID type);
 
@@ -261,12 +265,29 @@ T* UseAs(const void* ref, CFTypeID expected, const char* function) {
 void Register(Object* object);
 void InitObject(Object* object, CFTypeID type, bool program_owned);
 void AddProgramRef(Object* object);
+// The ledger's side of a reference taken or given up. An immortal constant that a Copy call
+// hands out (the booleans) is counted this way alone, so that a leaked one still shows.
+void CountAcquired(Object* object);
+void CountGivenUp(Object* object);
 // The program gives up one reference without the object being released (the system takes it).
 void TakeOverProgramRef(Object* object);
 void DropSystemRef(Object* object, const char* function);
 void DropProgramRef(Object* object, const char* function);
 std::u16string Utf16Of(const __CFString* string);
 bool IsCommonModes(const __CFString* mode);
+
+// A program-owned string with these units (lock held).
+__CFString* MakeString(const std::u16string& units);
+
+// --- arrays, numbers and accessibility objects (values.cc, ax.cc; lock held) ---
+// Gives up what the object holds (an array its items, an element its desktop).
+void FreeValuePayload(Object* object);
+void DestroyValueObject(Object* object);
+// Content equality and hash for the types CFEqual compares by value besides strings.
+bool ValuesEqual(const Object* a, const Object* b);
+CFHashCode ValueHash(const Object* object);
+// An empty accessibility desktop, trusted, no latency, logs emptied.
+void ResetAccessibility();
 
 // --- run loops (lock held) ---
 __CFRunLoop* CurrentLoopIfAny();

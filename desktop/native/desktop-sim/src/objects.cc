@@ -28,7 +28,9 @@ constexpr TypeNameRow kTypeNames[] = {
     {kAllocatorTypeId, "CFAllocator"}, {kStringTypeId, "CFString"},
     {kBooleanTypeId, "CFBoolean"},     {kMachPortTypeId, "CFMachPort"},
     {kRunLoopTypeId, "CFRunLoop"},     {kRunLoopSourceTypeId, "CFRunLoopSource"},
-    {kEventTypeId, "CGEvent"},
+    {kEventTypeId, "CGEvent"},         {kArrayTypeId, "CFArray"},
+    {kNumberTypeId, "CFNumber"},       {kAxElementTypeId, "AXUIElement"},
+    {kAxValueTypeId, "AXValue"},
 };
 
 bool EnvFlag(const char* name) {
@@ -54,7 +56,8 @@ void DestroyObject(Object* object) {
       delete static_cast<__CGEvent*>(object);
       break;
     default:
-      break;  // the remaining types exist only as immortal statics
+      DestroyValueObject(object);  // arrays, numbers, accessibility objects; statics stay
+      break;
   }
 }
 
@@ -83,6 +86,7 @@ void Free(Object* object, const char* function, bool by_program) {
       break;
     }
     default:
+      FreeValuePayload(object);
       break;
   }
   State& s = S();
@@ -207,8 +211,6 @@ void Register(Object* object) {
   s.live_objects++;
 }
 
-namespace {
-
 void CountAcquired(Object* object) {
   State& s = S();
   if (object->epoch != s.epoch) {
@@ -228,8 +230,6 @@ void CountGivenUp(Object* object) {
     s.live_refs--;
   }
 }
-
-}  // namespace
 
 void InitObject(Object* object, CFTypeID type, bool program_owned) {
   object->type = type;
@@ -309,7 +309,11 @@ void CFRelease(CFTypeRef cf) {
     return;
   }
   Object* object = desktop_sim::Use(cf, 0, "CFRelease");
-  if (object == nullptr || object->immortal) return;
+  if (object == nullptr) return;
+  if (object->immortal) {
+    desktop_sim::CountGivenUp(object);  // a constant handed out by a Copy call, if any
+    return;
+  }
   if (object->program_refs == 0) {
     // Freeing it would pull it from under the system (a thread still runs that loop).
     RecordMisuse(Misuse::kOverRelease, "CFRelease",
@@ -340,11 +344,26 @@ Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
   Object* b = desktop_sim::Use(cf2, 0, "CFEqual");
   if (a == nullptr || b == nullptr) return false;
   if (a == b) return true;
-  if (a->type != b->type || a->type != desktop_sim::kStringTypeId) return false;
+  if (a->type != b->type) return false;
+  if (a->type != desktop_sim::kStringTypeId) return desktop_sim::ValuesEqual(a, b);
   auto* sa = static_cast<__CFString*>(a);
   auto* sb = static_cast<__CFString*>(b);
   return sa->length == sb->length &&
          std::memcmp(sa->units, sb->units, sizeof(char16_t) * sa->length) == 0;
+}
+
+CFHashCode CFHash(CFTypeRef cf) {
+  Lock lock(S().mu);
+  Object* object = desktop_sim::Use(cf, 0, "CFHash");
+  if (object == nullptr) return 0;
+  if (object->type == desktop_sim::kStringTypeId) {
+    auto* string = static_cast<__CFString*>(object);
+    CFHashCode hash = 1469598103934665603ull;  // FNV-1a over the UTF-16 units
+    for (CFIndex i = 0; i < string->length; ++i)
+      hash = (hash ^ string->units[i]) * 1099511628211ull;
+    return hash;
+  }
+  return desktop_sim::ValueHash(object);
 }
 
 CFTypeID CFBooleanGetTypeID(void) {

@@ -280,6 +280,10 @@ Conversion Convert(const __CFString* string, CFRange range, Codec codec, UInt8 l
 
 }  // namespace
 
+__CFString* MakeString(const std::u16string& units) {
+  return NewString(units, false);
+}
+
 std::u16string Utf16Of(const __CFString* string) {
   return std::u16string(string->units, string->units + string->length);
 }

@@ -13,12 +13,18 @@
 #include <napi.h>
 #include <pthread.h>
 
+#include <algorithm>
 #include <atomic>
+#include <clocale>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <string_view>
+#include <unordered_set>
+#include <vector>
 
 namespace {
 
@@ -434,102 +440,6 @@ struct KeyName {
   CGKeyCode code;
 };
 
-// Virtual key codes of the physical keys (ANSI positions), not characters.
-constexpr KeyName kMap[] = {
-    {"return", 36},
-    {"enter", 36},
-    {"tab", 48},
-    {"space", 49},
-    {"delete", 51},
-    {"backspace", 51},
-    {"forwarddelete", 117},
-    {"escape", 53},
-    {"esc", 53},
-    {"home", 115},
-    {"end", 119},
-    {"pageup", 116},
-    {"pagedown", 121},
-    {"left", 123},
-    {"leftarrow", 123},
-    {"right", 124},
-    {"rightarrow", 124},
-    {"up", 126},
-    {"uparrow", 126},
-    {"down", 125},
-    {"downarrow", 125},
-    {"f1", 122},
-    {"f2", 120},
-    {"f3", 99},
-    {"f4", 118},
-    {"f5", 96},
-    {"f6", 97},
-    {"f7", 98},
-    {"f8", 100},
-    {"f9", 101},
-    {"f10", 109},
-    {"f11", 103},
-    {"f12", 111},
-    {"a", 0},
-    {"b", 11},
-    {"c", 8},
-    {"d", 2},
-    {"e", 14},
-    {"f", 3},
-    {"g", 5},
-    {"h", 4},
-    {"i", 34},
-    {"j", 38},
-    {"k", 40},
-    {"l", 37},
-    {"m", 46},
-    {"n", 45},
-    {"o", 31},
-    {"p", 35},
-    {"q", 12},
-    {"r", 15},
-    {"s", 1},
-    {"t", 17},
-    {"u", 32},
-    {"v", 9},
-    {"w", 13},
-    {"x", 7},
-    {"y", 16},
-    {"z", 6},
-    {"0", 29},
-    {"1", 18},
-    {"2", 19},
-    {"3", 20},
-    {"4", 21},
-    {"5", 23},
-    {"6", 22},
-    {"7", 26},
-    {"8", 28},
-    {"9", 25},
-    {"slash", 44},
-    {"/", 44},
-    {"period", 47},
-    {".", 47},
-    {"comma", 43},
-    {",", 43},
-    {"minus", 27},
-    {"-", 27},
-    {"equal", 24},
-    {"=", 24},
-    {"semicolon", 41},
-    {";", 41},
-    {"quote", 39},
-    {"'", 39},
-    {"backslash", 42},
-    {"\\", 42},
-    {"grave", 50},
-    {"`", 50},
-    {"leftbracket", 33},
-    {"[", 33},
-    {"rightbracket", 30},
-    {"]", 30},
-};
-static_assert(sizeof(kMap) / sizeof(kMap[0]) == 91, "the key table has 91 names");
-
 struct ModifierName {
   const char* name;
   CGEventFlags flag;
@@ -549,11 +459,17 @@ void PostAndRelease(CGEventRef event) {
   CFRelease(event);
 }
 
+bool IsAsciiUpper(char byte) {
+  return byte >= 'A' && byte <= 'Z';
+}
+
+char AsciiLower(char byte) {
+  return IsAsciiUpper(byte) ? static_cast<char>(byte - 'A' + 'a') : byte;
+}
+
 // ASCII letters only, byte by byte; every other byte (UTF-8 included) is kept as it is.
 std::string AsciiLower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
+  for (char& c : text) c = AsciiLower(c);
   return text;
 }
 
@@ -563,6 +479,101 @@ bool SameText(const std::string& text, const char* name) {
 }
 
 CGKeyCode KeyCodeForName(const std::string& name) {
+  // Virtual key codes of the physical keys (ANSI positions), not characters.
+  static constexpr KeyName kMap[] = {
+      {"return", 36},
+      {"enter", 36},
+      {"tab", 48},
+      {"space", 49},
+      {"delete", 51},
+      {"backspace", 51},
+      {"forwarddelete", 117},
+      {"escape", 53},
+      {"esc", 53},
+      {"home", 115},
+      {"end", 119},
+      {"pageup", 116},
+      {"pagedown", 121},
+      {"left", 123},
+      {"leftarrow", 123},
+      {"right", 124},
+      {"rightarrow", 124},
+      {"up", 126},
+      {"uparrow", 126},
+      {"down", 125},
+      {"downarrow", 125},
+      {"f1", 122},
+      {"f2", 120},
+      {"f3", 99},
+      {"f4", 118},
+      {"f5", 96},
+      {"f6", 97},
+      {"f7", 98},
+      {"f8", 100},
+      {"f9", 101},
+      {"f10", 109},
+      {"f11", 103},
+      {"f12", 111},
+      {"a", 0},
+      {"b", 11},
+      {"c", 8},
+      {"d", 2},
+      {"e", 14},
+      {"f", 3},
+      {"g", 5},
+      {"h", 4},
+      {"i", 34},
+      {"j", 38},
+      {"k", 40},
+      {"l", 37},
+      {"m", 46},
+      {"n", 45},
+      {"o", 31},
+      {"p", 35},
+      {"q", 12},
+      {"r", 15},
+      {"s", 1},
+      {"t", 17},
+      {"u", 32},
+      {"v", 9},
+      {"w", 13},
+      {"x", 7},
+      {"y", 16},
+      {"z", 6},
+      {"0", 29},
+      {"1", 18},
+      {"2", 19},
+      {"3", 20},
+      {"4", 21},
+      {"5", 23},
+      {"6", 22},
+      {"7", 26},
+      {"8", 28},
+      {"9", 25},
+      {"slash", 44},
+      {"/", 44},
+      {"period", 47},
+      {".", 47},
+      {"comma", 43},
+      {",", 43},
+      {"minus", 27},
+      {"-", 27},
+      {"equal", 24},
+      {"=", 24},
+      {"semicolon", 41},
+      {";", 41},
+      {"quote", 39},
+      {"'", 39},
+      {"backslash", 42},
+      {"\\", 42},
+      {"grave", 50},
+      {"`", 50},
+      {"leftbracket", 33},
+      {"[", 33},
+      {"rightbracket", 30},
+      {"]", 30},
+  };
+  static_assert(sizeof(kMap) / sizeof(kMap[0]) == 91, "the key table has 91 names");
   const std::string lower = AsciiLower(name);
   for (const KeyName& entry : kMap) {
     if (SameText(lower, entry.name)) return entry.code;
@@ -736,6 +747,706 @@ Napi::Value PostType(const Napi::CallbackInfo& info) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Accessibility snapshot. Script thread only; nothing is kept between calls. Every value a Copy
+// or Create call hands out is released by the routine that obtained it; array items are
+// borrowed from their array.
+
+// A length-counted UTF-8 byte string.
+using Text = std::string;
+
+Text CfStringToUtf8(CFStringRef string) {
+  if (string == nullptr) return Text();
+  const CFIndex length = CFStringGetLength(string);
+  const CFIndex max = CFStringGetMaximumSizeForEncoding(length, kCFStringEncodingUTF8);
+  Text buffer(static_cast<size_t>(std::max<CFIndex>(max, 0)) + 1, '\0');
+  CFIndex written = 0;
+  CFStringGetBytes(string, CFRangeMake(0, length), kCFStringEncodingUTF8, '?', false,
+                   reinterpret_cast<UInt8*>(&buffer[0]), static_cast<CFIndex>(buffer.size()),
+                   &written);
+  buffer.resize(static_cast<size_t>(std::max<CFIndex>(written, 0)));
+  return buffer;
+}
+
+// printf's %.6g, with a full stop whatever LC_NUMERIC the host process has set.
+Text FormatNumber(double value) {
+  char buffer[48];
+  const int n = std::snprintf(buffer, sizeof buffer, "%.6g", value);
+  Text text(buffer, n > 0 ? std::min<size_t>(static_cast<size_t>(n), sizeof buffer - 1) : 0);
+  const char* point = std::localeconv()->decimal_point;
+  if (point != nullptr && point[0] != '\0' && std::strcmp(point, ".") != 0) {
+    const size_t at = text.find(point);
+    if (at != Text::npos) text.replace(at, std::strlen(point), ".");
+  }
+  return text;
+}
+
+bool IsOfType(CFTypeRef value, CFTypeID type) {
+  return value != nullptr && CFGetTypeID(value) == type;
+}
+
+// The attribute's value, owned by the caller, or null when it is missing. A value handed out
+// together with an error code is released here rather than leaked.
+CFTypeRef CopyAxAttribute(AXUIElementRef element, CFStringRef attribute) {
+  CFTypeRef value = nullptr;
+  const AXError result = AXUIElementCopyAttributeValue(element, attribute, &value);
+  if (result != kAXErrorSuccess && value != nullptr) {
+    CFRelease(value);
+    value = nullptr;
+  }
+  return value;
+}
+
+Text TextOfValue(CFTypeRef value) {
+  const CFTypeID type = CFGetTypeID(value);
+  if (type == CFStringGetTypeID()) return CfStringToUtf8(static_cast<CFStringRef>(value));
+  if (type == CFNumberGetTypeID()) {
+    double number = 0;
+    CFNumberGetValue(static_cast<CFNumberRef>(value), kCFNumberDoubleType, &number);
+    return FormatNumber(number);
+  }
+  if (type == CFBooleanGetTypeID()) {
+    return CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? "true" : "false";
+  }
+  return Text();
+}
+
+Text CopyAxStringAttr(AXUIElementRef element, CFStringRef attribute) {
+  CFTypeRef value = CopyAxAttribute(element, attribute);
+  if (value == nullptr) return Text();
+  Text text = TextOfValue(value);
+  CFRelease(value);
+  return text;
+}
+
+void ClipText(Text& text, int32_t limit) {
+  for (char& byte : text) {
+    if (byte == '\t' || byte == '\n' || byte == '\r') byte = ' ';
+  }
+  if (limit < 0) return;
+  if (text.size() > static_cast<size_t>(limit)) {
+    text.resize(static_cast<size_t>(limit));
+    text += "\xE2\x80\xA6";
+  }
+}
+
+bool HasAxPrefix(const Text& name) {
+  return name.size() > 2 && name[0] == 'A' && name[1] == 'X';
+}
+
+Text StripAxPrefix(const Text& name) {
+  return HasAxPrefix(name) ? name.substr(2) : name;
+}
+
+struct AxFrame {
+  double x;
+  double y;
+  double w;
+  double h;
+};
+
+AxFrame ReadAxFrame(AXUIElementRef element) {
+  CGPoint point = CGPointZero;
+  if (CFTypeRef value = CopyAxAttribute(element, CFSTR("AXPosition"))) {
+    // Only an AXValue can be asked for its structure; anything else leaves the point at zero.
+    if (IsOfType(value, AXValueGetTypeID())) {
+      AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeCGPoint, &point);
+    }
+    CFRelease(value);
+  }
+  CGSize size = CGSizeZero;
+  if (CFTypeRef value = CopyAxAttribute(element, CFSTR("AXSize"))) {
+    if (IsOfType(value, AXValueGetTypeID())) {
+      AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeCGSize, &size);
+    }
+    CFRelease(value);
+  }
+  return AxFrame{point.x, point.y, size.width, size.height};
+}
+
+struct AxStateWords {
+  const char* words[4];
+  int count;
+};
+
+bool IsFloatNumberType(CFNumberType type) {
+  switch (type) {
+    case kCFNumberFloat32Type:
+    case kCFNumberFloat64Type:
+    case kCFNumberFloatType:
+    case kCFNumberDoubleType:
+    case kCFNumberCGFloatType:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The kind word of a settable value, or null for a kind without one.
+const char* ValueKindWord(CFTypeRef value) {
+  const CFTypeID type = CFGetTypeID(value);
+  if (type == CFBooleanGetTypeID()) return "boolean";
+  if (type == CFNumberGetTypeID()) {
+    return IsFloatNumberType(CFNumberGetType(static_cast<CFNumberRef>(value))) ? "float"
+                                                                               : "integer";
+  }
+  if (type == CFStringGetTypeID()) return "string";
+  return nullptr;
+}
+
+// The boolean attribute's value when it is a boolean: 1 true, 0 false, -1 missing or another kind.
+int ReadAxBoolean(AXUIElementRef element, CFStringRef attribute) {
+  CFTypeRef value = CopyAxAttribute(element, attribute);
+  if (value == nullptr) return -1;
+  int state = -1;
+  if (IsOfType(value, CFBooleanGetTypeID())) {
+    state = CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? 1 : 0;
+  }
+  CFRelease(value);
+  return state;
+}
+
+AxStateWords ReadAxStateFlags(AXUIElementRef element) {
+  AxStateWords state{{}, 0};
+  if (ReadAxBoolean(element, CFSTR("AXEnabled")) == 0) state.words[state.count++] = "disabled";
+  if (ReadAxBoolean(element, CFSTR("AXSelected")) == 1) state.words[state.count++] = "selected";
+  Boolean settable = false;
+  AXUIElementIsAttributeSettable(element, CFSTR("AXValue"), &settable);
+  if (settable) {
+    state.words[state.count++] = "settable";
+    if (CFTypeRef value = CopyAxAttribute(element, CFSTR("AXValue"))) {
+      if (const char* kind = ValueKindWord(value)) state.words[state.count++] = kind;
+      CFRelease(value);
+    }
+  }
+  return state;
+}
+
+struct RoleName {
+  std::string_view role;
+  std::string_view name;
+};
+
+// "AXWebArea" reads "web area": a space before each capital that follows a non-capital.
+Text SpellOutRole(const Text& rest) {
+  Text out;
+  out.push_back(AsciiLower(rest[0]));
+  for (size_t i = 1; i < rest.size(); ++i) {
+    if (IsAsciiUpper(rest[i]) && !IsAsciiUpper(rest[i - 1])) out.push_back(' ');
+    out.push_back(AsciiLower(rest[i]));
+  }
+  return out;
+}
+
+Text HumanRoleName(const Text& role, const Text& subrole) {
+  // Scanned from the top; the first match wins.
+  static constexpr RoleName kMap[] = {
+      {"AXButton", "button"},
+      {"AXCheckBox", "checkbox"},
+      {"AXPopUpButton", "pop up button"},
+      {"AXRadioButton", "radio button"},
+      {"AXRadioGroup", "radio group"},
+      {"AXTextField", "text field"},
+      {"AXTextArea", "text entry area"},
+      {"AXStaticText", "text"},
+      {"AXLink", "link"},
+      {"AXImage", "image"},
+      {"AXHeading", "heading"},
+      {"AXGroup", "container"},
+      {"AXSplitGroup", "split group"},
+      {"AXSplitter", "splitter"},
+      {"AXSlider", "slider"},
+      {"AXIncrementor", "stepper"},
+      {"AXProgressIndicator", "progress indicator"},
+      {"AXBusyIndicator", "busy indicator"},
+      {"AXValueIndicator", "value indicator"},
+      {"AXScrollArea", "scroll area"},
+      {"AXScrollBar", "scroll bar"},
+      {"AXList", "content list"},
+      {"AXOutline", "outline"},
+      {"AXTable", "table"},
+      {"AXRow", "row"},
+      {"AXColumn", "column"},
+      {"AXCell", "cell"},
+      {"AXBrowser", "browser"},
+      {"AXToolbar", "toolbar"},
+      {"AXTabGroup", "tab group"},
+      {"AXTab", "tab"},
+      {"AXMenuBar", "menu bar"},
+      {"AXMenuBarItem", "menu bar item"},
+      {"AXMenu", "menu"},
+      {"AXMenuItem", "menu item"},
+      {"AXSheet", "sheet"},
+      {"AXDrawer", "drawer"},
+      {"AXDisclosureTriangle", "disclosure triangle"},
+      {"AXSwitch", "switch"},
+      {"AXLayoutArea", "layout area"},
+      {"AXLayoutItem", "layout item"},
+      {"AXLevelIndicator", "level indicator"},
+      {"AXComboBox", "combo box"},
+      {"AXDateField", "date field"},
+      {"AXTimeField", "time field"},
+      {"AXColorWell", "color well"},
+      {"AXHandle", "handle"},
+      {"AXGrid", "grid"},
+      {"AXRelevanceIndicator", "relevance indicator"},
+      {"AXRuler", "ruler"},
+      {"AXRulerMarker", "ruler marker"},
+      {"AXMatte", "matte"},
+      {"AXUnknown", "unknown"},
+      {"AXSystemWide", "system wide"},
+      {"AXApplication", "application"},
+  };
+  static_assert(sizeof kMap / sizeof kMap[0] == 55, "the role table has 55 rows");
+  if (role == "AXWindow") {
+    return subrole == "AXDialog" || subrole == "AXSystemDialog" ? "dialog" : "standard window";
+  }
+  for (const RoleName& row : kMap) {
+    if (std::string_view(role) == row.role) return Text(row.name);
+  }
+  if (HasAxPrefix(role)) return SpellOutRole(StripAxPrefix(role));
+  return role;
+}
+
+struct DumpOptions {
+  int32_t maxDepth = 16;
+  int32_t maxChildrenPerNode = 60;
+  int32_t maxNodes = 1500;
+  int32_t textTruncate = 140;
+};
+
+struct DumpCtx {
+  const DumpOptions& options;
+  Text& text;
+  Napi::Object& nodes;
+  Napi::Env env;
+  int32_t nodeCount;
+  int32_t focusedNodeId;
+  AXUIElementRef focusedElement;  // borrowed from the caller, may be null
+  Text focusedRole;
+  Text focusedLabel;
+};
+
+// The five texts of a node, read and clipped.
+struct NodeTexts {
+  Text title;
+  Text description;
+  Text value;
+  Text help;
+  Text placeholder;
+};
+
+NodeTexts ReadNodeTexts(AXUIElementRef element, int32_t limit) {
+  NodeTexts texts{CopyAxStringAttr(element, CFSTR("AXTitle")),
+                  CopyAxStringAttr(element, CFSTR("AXDescription")),
+                  CopyAxStringAttr(element, CFSTR("AXValue")),
+                  CopyAxStringAttr(element, CFSTR("AXHelp")),
+                  CopyAxStringAttr(element, CFSTR("AXPlaceholderValue"))};
+  for (Text* text :
+       {&texts.title, &texts.description, &texts.value, &texts.help, &texts.placeholder}) {
+    ClipText(*text, limit);
+  }
+  return texts;
+}
+
+Text StateList(const AxStateWords& state) {
+  if (state.count == 0) return Text();
+  Text list = " (";
+  for (int i = 0; i < state.count; ++i) {
+    if (i > 0) list += ", ";
+    list += state.words[i];
+  }
+  list += ")";
+  return list;
+}
+
+struct LabelItem {
+  bool present;
+  const char* lone;     // written before the text when it is the only item
+  const char* labeled;  // its label among several
+  const Text* text;
+};
+
+Text LabelPart(const NodeTexts& t) {
+  const LabelItem items[] = {
+      {!t.title.empty(), " ", "", &t.title},
+      {!t.description.empty(), " Description: ", "Description: ", &t.description},
+      {!t.help.empty() && t.help != t.description, " Help: ", "Help: ", &t.help},
+      {!t.value.empty() && t.value != t.title, " ", "Value: ", &t.value},
+      {!t.placeholder.empty(), " Placeholder: ", "Placeholder: ", &t.placeholder},
+  };
+  int present = 0;
+  for (const LabelItem& item : items) present += item.present ? 1 : 0;
+  Text part;
+  for (size_t i = 0; i < sizeof items / sizeof items[0]; ++i) {
+    const LabelItem& item = items[i];
+    if (!item.present) continue;
+    if (present == 1) return item.lone + *item.text;
+    if (i == 0) {
+      part += " " + *item.text;
+    } else {
+      part += part.empty() ? " " : ", ";
+      part += item.labeled;
+      part += *item.text;
+    }
+  }
+  return part;
+}
+
+Text Indentation(int32_t depth) {
+  Text indent;
+  for (int32_t i = 0; i < depth; ++i) indent += "    ";
+  return indent;
+}
+
+// ", Secondary Actions: " and the window's action names other than the press, if any.
+Text WindowActionsPart(AXUIElementRef element) {
+  CFArrayRef names = nullptr;
+  const AXError result = AXUIElementCopyActionNames(element, &names);
+  Text list;
+  if (result == kAXErrorSuccess && names != nullptr) {
+    const CFIndex count = CFArrayGetCount(names);
+    for (CFIndex i = 0; i < count; ++i) {
+      const void* item = CFArrayGetValueAtIndex(names, i);
+      if (!IsOfType(item, CFStringGetTypeID())) continue;
+      const Text name = CfStringToUtf8(static_cast<CFStringRef>(item));
+      if (name.empty() || name == "AXPress") continue;
+      if (!list.empty()) list += ", ";
+      list += StripAxPrefix(name);
+    }
+  }
+  if (names != nullptr) CFRelease(names);
+  return list.empty() ? Text() : ", Secondary Actions: " + list;
+}
+
+Napi::String ScriptString(Napi::Env env, const Text& text) {
+  return Napi::String::New(env, text.data(), text.size());
+}
+
+void SetNodeRecord(DumpCtx& ctx, int32_t id, int32_t depth, const Text& role, const Text& axRole,
+                   const NodeTexts& texts, const AxFrame& frame) {
+  Napi::Env env = ctx.env;
+  Napi::Object record = Napi::Object::New(env);
+  record.Set("role", ScriptString(env, role));
+  record.Set("axRole", ScriptString(env, axRole));
+  record.Set("title", ScriptString(env, texts.title));
+  record.Set("description", ScriptString(env, texts.description));
+  record.Set("value", ScriptString(env, texts.value));
+  record.Set("x", Napi::Number::New(env, frame.x));
+  record.Set("y", Napi::Number::New(env, frame.y));
+  record.Set("w", Napi::Number::New(env, frame.w));
+  record.Set("h", Napi::Number::New(env, frame.h));
+  record.Set("depth", Napi::Number::New(env, static_cast<double>(depth)));
+  ctx.nodes.Set(std::to_string(id), record);
+}
+
+// One emitted node: its line, its record and the focus check.
+void EmitNode(AXUIElementRef element, int32_t depth, DumpCtx& ctx) {
+  const int32_t id = ctx.nodeCount++;
+  const Text axRole = CopyAxStringAttr(element, CFSTR("AXRole"));
+  const Text subrole = CopyAxStringAttr(element, CFSTR("AXSubrole"));
+  const Text role = HumanRoleName(axRole, subrole);
+  const NodeTexts texts = ReadNodeTexts(element, ctx.options.textTruncate);
+  const AxFrame frame = ReadAxFrame(element);
+  const AxStateWords state = ReadAxStateFlags(element);
+
+  ctx.text += Indentation(depth);
+  ctx.text += std::to_string(id);
+  ctx.text += " ";
+  ctx.text += role.empty() ? "?" : role;
+  ctx.text += StateList(state);
+  ctx.text += LabelPart(texts);
+  if (axRole == "AXWindow") ctx.text += WindowActionsPart(element);
+  ctx.text += "\n";
+
+  SetNodeRecord(ctx, id, depth, role, axRole, texts, frame);
+
+  if (ctx.focusedElement != nullptr && CFEqual(element, ctx.focusedElement)) {
+    ctx.focusedNodeId = id;
+    ctx.focusedRole = role;
+    ctx.focusedLabel = !texts.title.empty()         ? texts.title
+                       : !texts.description.empty() ? texts.description
+                                                    : texts.value;
+  }
+}
+
+// An element whose children are being visited. The walk keeps these on a heap-allocated stack
+// instead of recursing, so no tree depth the limits allow can exhaust the thread's stack.
+struct ChildFrame {
+  AXUIElementRef element;  // borrowed (from the parent's array, or the caller)
+  CFArrayRef children;     // owned
+  CFIndex count;
+  CFIndex visit;  // how many of them the fan-out limit lets through
+  CFIndex next;
+  int32_t depth;
+};
+
+struct ElementHash {
+  size_t operator()(AXUIElementRef element) const { return CFHash(element); }
+};
+
+struct ElementEqual {
+  bool operator()(AXUIElementRef a, AXUIElementRef b) const { return CFEqual(a, b); }
+};
+
+// The elements on the path from the root to the frame on top: an element that is its own
+// ancestor closes a cycle and is not entered again.
+using AncestorSet = std::unordered_set<AXUIElementRef, ElementHash, ElementEqual>;
+
+// Children of an element, when its "AXChildren" is an array.
+CFArrayRef CopyAxChildren(AXUIElementRef element) {
+  CFTypeRef value = CopyAxAttribute(element, CFSTR("AXChildren"));
+  if (value == nullptr) return nullptr;
+  if (!IsOfType(value, CFArrayGetTypeID())) {
+    CFRelease(value);
+    return nullptr;
+  }
+  return static_cast<CFArrayRef>(value);
+}
+
+void VisitElement(AXUIElementRef element, int32_t depth, DumpCtx& ctx,
+                  std::vector<ChildFrame>& stack, AncestorSet& ancestors) {
+  if (element == nullptr || depth > ctx.options.maxDepth || ctx.nodeCount >= ctx.options.maxNodes) {
+    return;
+  }
+  if (ancestors.count(element) != 0) return;
+  EmitNode(element, depth, ctx);
+  CFArrayRef children = CopyAxChildren(element);
+  if (children == nullptr) return;
+  const CFIndex count = CFArrayGetCount(children);
+  // A negative fan-out limit visits nothing and omits every child.
+  const CFIndex visit =
+      std::max<CFIndex>(0, std::min<CFIndex>(count, ctx.options.maxChildrenPerNode));
+  stack.push_back(ChildFrame{element, children, count, visit, 0, depth});
+  ancestors.insert(element);
+}
+
+void FinishFrame(const ChildFrame& frame, DumpCtx& ctx) {
+  if (frame.count > frame.visit && frame.count > ctx.options.maxChildrenPerNode) {
+    ctx.text += Indentation(frame.depth + 1);
+    ctx.text += "\xE2\x80\xA6 (";
+    ctx.text += std::to_string(frame.count - frame.visit);
+    ctx.text += " more children omitted)\n";
+  }
+  CFRelease(frame.children);
+}
+
+// Depth first, pre-order: a node's line before its subtree, its omission line after it.
+void DumpAxTree(AXUIElementRef element, int32_t depth, DumpCtx& ctx) {
+  std::vector<ChildFrame> stack;
+  AncestorSet ancestors;
+  VisitElement(element, depth, ctx, stack, ancestors);
+  while (!stack.empty()) {
+    ChildFrame& top = stack.back();
+    if (top.next < top.visit && ctx.nodeCount < ctx.options.maxNodes) {
+      const auto child =
+          static_cast<AXUIElementRef>(CFArrayGetValueAtIndex(top.children, top.next));
+      top.next++;
+      const int32_t childDepth = top.depth + 1;
+      VisitElement(child, childDepth, ctx, stack, ancestors);  // may grow the stack
+      continue;
+    }
+    ancestors.erase(top.element);
+    FinishFrame(top, ctx);
+    stack.pop_back();
+  }
+}
+
+DumpOptions ReadDumpOptions(const Napi::CallbackInfo& info) {
+  DumpOptions options;
+  if (info.Length() < 1 || !(info[0].IsObject() || info[0].IsFunction())) return options;
+  Napi::Object object = info[0].As<Napi::Object>();
+  struct Field {
+    const char* key;
+    int32_t* target;
+  };
+  const Field fields[] = {{"maxDepth", &options.maxDepth},
+                          {"maxChildrenPerNode", &options.maxChildrenPerNode},
+                          {"maxNodes", &options.maxNodes},
+                          {"textTruncate", &options.textTruncate}};
+  for (const Field& field : fields) {
+    // A present value that is no number (undefined included) converts to 0 and leaves the
+    // conversion's exception pending for the script.
+    if (object.Has(field.key))
+      *field.target = object.Get(field.key).As<Napi::Number>().Int32Value();
+  }
+  return options;
+}
+
+}  // namespace
+
+// The one platform branch: the running application's names, from AppKit on macOS and from the
+// simulated desktop elsewhere.
+#if defined(__APPLE__)
+#import <AppKit/AppKit.h>
+namespace {
+std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
+  @autoreleasepool {
+    NSRunningApplication* app = [NSRunningApplication runningApplicationWithProcessIdentifier:pid];
+    NSString* text = bundleIdentifier ? app.bundleIdentifier : app.localizedName;
+    const char* utf8 = text.UTF8String;
+    return utf8 != nullptr ? std::string(utf8) : std::string();
+  }
+}
+}  // namespace
+#else
+#include <desktop_sim/running_application.h>
+namespace {
+std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
+  const desktop_sim_app_property property =
+      bundleIdentifier ? DESKTOP_SIM_APP_BUNDLE_IDENTIFIER : DESKTOP_SIM_APP_LOCALIZED_NAME;
+  size_t length = 0;
+  if (!desktop_sim_running_application_property(pid, property, nullptr, 0, &length)) return "";
+  std::string text(length, '\0');
+  if (!desktop_sim_running_application_property(pid, property, &text[0], text.size(), &length)) {
+    return "";
+  }
+  text.resize(std::min(length, text.size()));
+  return text;
+}
+}  // namespace
+#endif
+
+namespace {
+
+void EnableWebContent(AXUIElementRef application) {
+  AXUIElementSetAttributeValue(application, CFSTR("AXManualAccessibility"), kCFBooleanTrue);
+  AXUIElementSetAttributeValue(application, CFSTR("AXEnhancedUserInterface"), kCFBooleanTrue);
+}
+
+// The focused application of the system-wide element, owned, or null with the code.
+AXUIElementRef CopyFocusedApplication(AXUIElementRef systemWide, AXError* result) {
+  CFTypeRef value = nullptr;
+  *result = AXUIElementCopyAttributeValue(systemWide, CFSTR("AXFocusedApplication"), &value);
+  if (*result != kAXErrorSuccess && value != nullptr) {
+    CFRelease(value);
+    value = nullptr;
+  }
+  return static_cast<AXUIElementRef>(value);
+}
+
+Text WindowTitle(AXUIElementRef application) {
+  CFTypeRef window = CopyAxAttribute(application, CFSTR("AXFocusedWindow"));
+  if (window == nullptr) return Text();
+  Text title = CopyAxStringAttr(static_cast<AXUIElementRef>(window), CFSTR("AXTitle"));
+  CFRelease(window);
+  return title;
+}
+
+Text DumpHeader(const Text& appName, const Text& bundleId, pid_t pid, const Text& windowTitle) {
+  Text text;
+  if (!appName.empty()) text += appName + "\n";
+  text +=
+      "App=" + (bundleId.empty() ? Text("?") : bundleId) + " (pid " + std::to_string(pid) + ")\n";
+  if (!windowTitle.empty()) {
+    text +=
+        "Window: \"" + windowTitle + "\", App: " + (appName.empty() ? Text("?") : appName) + ".\n";
+  }
+  return text;
+}
+
+Napi::Value AxDump(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  const DumpOptions options = ReadDumpOptions(info);
+  Napi::Object result = Napi::Object::New(env);
+  Napi::Object nodes = Napi::Object::New(env);
+  result.Set("nodes", nodes);
+
+  AXUIElementRef systemWide = AXUIElementCreateSystemWide();
+  if (systemWide == nullptr) {
+    result.Set("text", Napi::String::New(env, ""));
+    result.Set("focusedNodeId", env.Null());
+    return result;
+  }
+  AXError code = kAXErrorSuccess;
+  AXUIElementRef application = CopyFocusedApplication(systemWide, &code);
+  if (application == nullptr) {
+    const Text text = "ax-error code=" + std::to_string(static_cast<int32_t>(code)) +
+                      " (Accessibility permission likely not granted to this build)\n";
+    result.Set("text", ScriptString(env, text));
+    result.Set("focusedNodeId", env.Null());
+    CFRelease(systemWide);
+    return result;
+  }
+
+  EnableWebContent(application);
+  const auto focused =
+      static_cast<AXUIElementRef>(CopyAxAttribute(application, CFSTR("AXFocusedUIElement")));
+  pid_t pid = 0;
+  AXUIElementGetPid(application, &pid);
+  const Text appName = RunningApplicationText(pid, false);
+  const Text bundleId = RunningApplicationText(pid, true);
+  Text windowTitle = WindowTitle(application);
+  ClipText(windowTitle, options.textTruncate);
+
+  Text text = DumpHeader(appName, bundleId, pid, windowTitle);
+  DumpCtx ctx{options, text, nodes, env, 0, -1, focused, Text(), Text()};
+  DumpAxTree(application, 0, ctx);
+  if (ctx.nodeCount >= options.maxNodes) {
+    text += "\xE2\x80\xA6 (max node cap reached at " + std::to_string(options.maxNodes) + ")\n";
+  }
+  if (ctx.focusedNodeId >= 0) {
+    text +=
+        "\nThe focused UI element is " + std::to_string(ctx.focusedNodeId) + " " + ctx.focusedRole;
+    if (!ctx.focusedLabel.empty()) text += " " + ctx.focusedLabel;
+    text += ".\n";
+  }
+
+  result.Set("text", ScriptString(env, text));
+  result.Set("focusedNodeId", ctx.focusedNodeId >= 0
+                                  ? Napi::Value(Napi::Number::New(env, ctx.focusedNodeId))
+                                  : env.Null());
+  result.Set("bundleId", ScriptString(env, bundleId));
+  result.Set("appName", ScriptString(env, appName));
+  result.Set("windowTitle", ScriptString(env, windowTitle));
+  result.Set("pid", Napi::Number::New(env, static_cast<double>(pid)));
+
+  if (focused != nullptr) CFRelease(focused);
+  CFRelease(application);
+  CFRelease(systemWide);
+  return result;
+}
+
+Napi::Value AxFocused(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  AXUIElementRef systemWide = AXUIElementCreateSystemWide();
+  if (systemWide == nullptr) return env.Null();
+  const auto focused =
+      static_cast<AXUIElementRef>(CopyAxAttribute(systemWide, CFSTR("AXFocusedUIElement")));
+  Napi::Object result = Napi::Object::New(env);
+  if (focused != nullptr) {
+    struct Key {
+      const char* name;
+      CFStringRef attribute;
+    };
+    const Key keys[] = {{"role", CFSTR("AXRole")},
+                        {"title", CFSTR("AXTitle")},
+                        {"description", CFSTR("AXDescription")},
+                        {"value", CFSTR("AXValue")}};
+    for (const Key& key : keys) {
+      result.Set(key.name, ScriptString(env, CopyAxStringAttr(focused, key.attribute)));
+    }
+    CFRelease(focused);
+  }
+  CFRelease(systemWide);
+  return result;
+}
+
+Napi::Value AxEnableWebContent(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  AXUIElementRef systemWide = AXUIElementCreateSystemWide();
+  if (systemWide == nullptr) return Napi::Boolean::New(env, false);
+  AXError code = kAXErrorSuccess;
+  AXUIElementRef application = CopyFocusedApplication(systemWide, &code);
+  const bool found = application != nullptr;
+  if (found) {
+    EnableWebContent(application);
+    CFRelease(application);
+  }
+  CFRelease(systemWide);
+  return Napi::Boolean::New(env, found);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Registration.
 
 using FunctionMaker = Napi::Function (*)(napi_env, const char*, void*);
@@ -756,6 +1467,9 @@ const ExportEntry kExports[] = {
     {"postScroll", &Napi::Function::New<PostScroll>},
     {"postKey", &Napi::Function::New<PostKey>},
     {"postType", &Napi::Function::New<PostType>},
+    {"axDump", &Napi::Function::New<AxDump>},
+    {"axFocused", &Napi::Function::New<AxFocused>},
+    {"axEnableWebContent", &Napi::Function::New<AxEnableWebContent>},
 };
 
 }  // namespace

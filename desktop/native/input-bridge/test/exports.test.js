@@ -7,6 +7,7 @@ const { bridge, sim, assertThrowsExactly } = require('./helpers');
 const EXPORTED = [
   'start', 'stop', 'setSuppress', 'isRunning',
   'postClick', 'postMove', 'postScroll', 'postKey', 'postType',
+  'axDump', 'axFocused', 'axEnableWebContent',
 ];
 
 test('the exports are exactly the registered functions, in registration order', () => {

@@ -125,6 +125,44 @@ function postedBy(call) {
 
 const addonDir = path.resolve(__dirname, '..');
 
+// --- accessibility fixtures ---
+
+const AX_PID = 4242;
+
+// A desktop whose one application (focused, running) has a root with these children.
+function axDesktop(children, {
+  trusted = true, name = 'Fixture', bundleId = 'com.example.fixture', focusedElement,
+  focusedWindow, rootAttributes = { AXRole: 'AXApplication', AXTitle: 'Fixture' },
+} = {}) {
+  return {
+    trusted,
+    focusedApplication: AX_PID,
+    applications: [{
+      pid: AX_PID, name, bundleId, focusedElement, focusedWindow,
+      root: { id: 'app', attributes: rootAttributes, children },
+    }],
+  };
+}
+
+function axDump(desktop, ...args) {
+  sim.ax.load(desktop);
+  return bridge.axDump(...args);
+}
+
+// The node and omission lines of a dump: everything between the header and the trailer.
+function treeLines(text) {
+  const lines = text.split('\n');
+  const first = lines.findIndex((line) => /^0 /.test(line));
+  const end = lines.findIndex((line, i) => i > first && (line === '' || line.startsWith('\u2026 (max')));
+  return lines.slice(first, end < 0 ? undefined : end);
+}
+
+const axFixtureDir = path.join(__dirname, 'fixtures', 'ax');
+
+function loadAxFixture(name) {
+  return JSON.parse(require('node:fs').readFileSync(path.join(axFixtureDir, `${name}.json`), 'utf8'));
+}
+
 module.exports = {
   bridge,
   sim,
@@ -145,4 +183,10 @@ module.exports = {
   Posted,
   postedBy,
   addonDir,
+  AX_PID,
+  axDesktop,
+  axDump,
+  treeLines,
+  axFixtureDir,
+  loadAxFixture,
 };

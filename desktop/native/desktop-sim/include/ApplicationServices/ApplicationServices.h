@@ -1,9 +1,10 @@
-// Umbrella header of the simulated ApplicationServices: CoreFoundation and CoreGraphics.
-// The accessibility declarations (HIServices) join here when the simulated desktop models them.
+// Umbrella header of the simulated ApplicationServices: CoreFoundation, CoreGraphics and the
+// accessibility API (HIServices).
 #ifndef DESKTOP_SIM_APPLICATIONSERVICES_H_
 #define DESKTOP_SIM_APPLICATIONSERVICES_H_
 
 #include <CoreFoundation/CoreFoundation.h>
 #include <CoreGraphics/CoreGraphics.h>
+#include <HIServices/HIServices.h>
 
 #endif  // DESKTOP_SIM_APPLICATIONSERVICES_H_

@@ -77,6 +77,8 @@ CF_EXPORT CFTypeID CFGetTypeID(CFTypeRef cf);
 CF_EXPORT CFTypeRef CFRetain(CFTypeRef cf);
 CF_EXPORT void CFRelease(CFTypeRef cf);
 CF_EXPORT Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
+// Objects that CFEqual calls equal have the same hash.
+CF_EXPORT CFHashCode CFHash(CFTypeRef cf);
 CF_EXPORT CFIndex CFGetRetainCount(CFTypeRef cf);
 
 CF_EXTERN_C_END

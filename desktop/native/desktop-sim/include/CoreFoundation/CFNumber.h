@@ -1,4 +1,4 @@
-// CoreFoundation booleans (numbers come with the accessibility layer).
+// CoreFoundation booleans and numbers.
 #ifndef DESKTOP_SIM_CFNUMBER_H_
 #define DESKTOP_SIM_CFNUMBER_H_
 
@@ -13,6 +13,38 @@ CF_EXPORT const CFBooleanRef kCFBooleanFalse;
 
 CF_EXPORT CFTypeID CFBooleanGetTypeID(void);
 CF_EXPORT Boolean CFBooleanGetValue(CFBooleanRef boolean);
+
+typedef CF_ENUM(CFIndex, CFNumberType) {
+  kCFNumberSInt8Type = 1,
+  kCFNumberSInt16Type = 2,
+  kCFNumberSInt32Type = 3,
+  kCFNumberSInt64Type = 4,
+  kCFNumberFloat32Type = 5,
+  kCFNumberFloat64Type = 6,
+  kCFNumberCharType = 7,
+  kCFNumberShortType = 8,
+  kCFNumberIntType = 9,
+  kCFNumberLongType = 10,
+  kCFNumberLongLongType = 11,
+  kCFNumberFloatType = 12,
+  kCFNumberDoubleType = 13,
+  kCFNumberCFIndexType = 14,
+  kCFNumberNSIntegerType = 15,
+  kCFNumberCGFloatType = 16,
+  kCFNumberMaxType = 16,
+};
+
+typedef const struct __CFNumber* CFNumberRef;
+
+CF_EXPORT CFTypeID CFNumberGetTypeID(void);
+// A number keeps the type it was created with; reading it as another type converts, and answers
+// false when the conversion loses information (the target still gets the nearest value).
+CF_EXPORT CFNumberRef CFNumberCreate(CFAllocatorRef allocator, CFNumberType theType,
+                                     const void* valuePtr);
+CF_EXPORT CFNumberType CFNumberGetType(CFNumberRef number);
+CF_EXPORT CFIndex CFNumberGetByteSize(CFNumberRef number);
+CF_EXPORT Boolean CFNumberIsFloatType(CFNumberRef number);
+CF_EXPORT Boolean CFNumberGetValue(CFNumberRef number, CFNumberType theType, void* valuePtr);
 
 CF_EXTERN_C_END
 

@@ -138,6 +138,102 @@ DESKTOP_SIM_EXPORT void desktop_sim_clear_posted(void);
 // CGEventCreateScrollWheelEvent) answer NULL: 0 never, 1 always, n every n-th call counted from
 // now. reset() turns it off.
 DESKTOP_SIM_EXPORT void desktop_sim_fail_event_creation(uint32_t every);
+// --- Accessibility ---
+//
+// The accessibility desktop is built element by element, then committed in one step; until the
+// commit the old desktop answers. Elements are numbered from 0 in the order they were added.
+// reset() leaves an empty desktop: trusted, no application, no latency, logs emptied.
+
+typedef enum desktop_sim_ax_kind {
+  DESKTOP_SIM_AX_STRING = 0,   // units, length: UTF-16, lone surrogates allowed
+  DESKTOP_SIM_AX_BOOLEAN = 1,  // boolean
+  DESKTOP_SIM_AX_NUMBER = 2,   // number, number_type (a CFNumberType)
+  DESKTOP_SIM_AX_POINT = 3,    // pair: x, y
+  DESKTOP_SIM_AX_SIZE = 4,     // pair: width, height
+  DESKTOP_SIM_AX_ERROR = 5,    // error: the AXError the copy answers
+  DESKTOP_SIM_AX_OTHER = 6,    // a value of a kind readers do not interpret (an AXValue range)
+  DESKTOP_SIM_AX_NULL = 7,     // success without a value
+} desktop_sim_ax_kind;
+
+typedef struct desktop_sim_ax_value {
+  desktop_sim_ax_kind kind;
+  const uint16_t* units;
+  size_t length;
+  bool boolean;
+  int32_t number_type;
+  double number;
+  double pair[2];
+  int32_t error;
+} desktop_sim_ax_value;
+
+// Starts a new desktop under construction (discarding one not committed).
+DESKTOP_SIM_EXPORT void desktop_sim_ax_begin(void);
+// Adds an element; id may be NULL. Returns its number.
+DESKTOP_SIM_EXPORT int32_t desktop_sim_ax_add_element(const char* id);
+// Sets an attribute (the last setting of a name wins). false for an unknown element.
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_set_attribute(int32_t element, const char* name,
+                                                     const desktop_sim_ax_value* value);
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_add_settable(int32_t element, const char* name);
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_add_action(int32_t element, const uint16_t* units,
+                                                  size_t length);
+// AXUIElementCopyActionNames answers this error instead of the names.
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_set_actions_error(int32_t element, int32_t error);
+// Appends child to element's AXChildren (an element may be the child of several, or its own).
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_add_child(int32_t element, int32_t child);
+// An application whose element is root. name and bundle_id may be NULL (nil); not running: no
+// running application answers for the pid. focused_element and focused_window are element
+// numbers, or -1 for none.
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_add_application(int32_t pid, const char* name,
+                                                       const char* bundle_id, bool running,
+                                                       int32_t root, int32_t focused_element,
+                                                       int32_t focused_window);
+// Makes the desktop under construction the desktop. focused_pid is the focused application, or
+// -1 for none; system_focused the system-wide focused element, or -1 for the focused
+// application's focused element. Elements made from the old desktop turn invalid.
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_commit(bool trusted, int32_t focused_pid,
+                                              int32_t system_focused);
+
+// Without trust every accessibility call but AXUIElementCreateSystemWide answers
+// kAXErrorAPIDisabled.
+DESKTOP_SIM_EXPORT void desktop_sim_ax_set_trusted(bool trusted);
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_trusted(void);
+// Every accessibility request costs this long (a busy wait), as a round trip to an application.
+DESKTOP_SIM_EXPORT void desktop_sim_ax_set_latency_us(uint32_t microseconds);
+
+// One accessibility request answered since reset(). call is the function's name; pid is the
+// target application's (0 for the system-wide element); element the element's id or "" when
+// it has none; attribute "" for calls without one.
+typedef struct desktop_sim_ax_request {
+  const char* call;
+  int32_t pid;
+  const char* element;
+  const char* attribute;
+  int32_t result;
+} desktop_sim_ax_request;
+
+typedef struct desktop_sim_ax_write {
+  int32_t pid;
+  const char* element;
+  const char* attribute;
+  desktop_sim_ax_value value;  // DESKTOP_SIM_AX_OTHER for kinds without a plain form
+} desktop_sim_ax_write;
+
+// Calls each for every request (writes) in order, on a snapshot taken under the lock; the
+// pointers live until each returns.
+DESKTOP_SIM_EXPORT void desktop_sim_ax_requests(void (*each)(void* context,
+                                                             const desktop_sim_ax_request* request),
+                                                void* context);
+DESKTOP_SIM_EXPORT void desktop_sim_ax_writes(void (*each)(void* context,
+                                                           const desktop_sim_ax_write* write),
+                                              void* context);
+
+typedef struct desktop_sim_ax_stats {
+  uint64_t requests;   // answered since reset()
+  uint64_t answer_ns;  // time spent inside them, the latency included
+  uint32_t latency_us;
+} desktop_sim_ax_stats;
+
+DESKTOP_SIM_EXPORT void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out);
 
 #ifdef __cplusplus
 }

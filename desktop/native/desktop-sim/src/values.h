@@ -1,0 +1,58 @@
+// Object layouts of arrays, numbers, accessibility values and elements, shared by values.cc
+// (their CoreFoundation calls) and ax.cc (the accessibility desktop that hands them out).
+#ifndef DESKTOP_SIM_VALUES_H_
+#define DESKTOP_SIM_VALUES_H_
+
+#include "internal.h"
+
+#include <memory>
+#include <vector>
+
+namespace desktop_sim {
+struct AxWorld;
+}  // namespace desktop_sim
+
+struct __CFArray : desktop_sim::Object {
+  std::vector<desktop_sim::Object*> items;  // each held by the array (a system reference)
+};
+
+struct __CFNumber : desktop_sim::Object {
+  CFNumberType number_type;
+  bool is_float;
+  int64_t integer;  // the value of an integer type
+  double real;      // the value of a floating-point type
+};
+
+struct __AXValue : desktop_sim::Object {
+  AXValueType value_type;
+  union {
+    CGPoint point;
+    CGSize size;
+    CGRect rect;
+    CFRange range;
+    AXError error;
+  } data;
+};
+
+// A reference to one element of one accessibility desktop. Every copy hands out a new object,
+// as the platform does; CFEqual and CFHash compare the element, not the object. An element of a
+// desktop that was replaced (load, reset) answers kAXErrorInvalidUIElement.
+struct __AXUIElement : desktop_sim::Object {
+  std::shared_ptr<desktop_sim::AxWorld> world;
+  int32_t node;  // index into world->nodes; 0 is the system-wide element
+  pid_t pid;     // for an application made from a pid that runs nothing: that pid, node -1
+};
+
+namespace desktop_sim {
+
+// Program-owned (program_owned) or held by a container (the system) otherwise.
+__CFArray* NewArray(bool program_owned);
+__CFNumber* NewNumber(CFNumberType type, bool is_float, int64_t integer, double real);
+__AXValue* NewAxValue(AXValueType type, const void* data);
+__AXUIElement* NewElement(std::shared_ptr<AxWorld> world, int32_t node, pid_t pid,
+                          bool program_owned);
+bool IsFloatNumberType(CFNumberType type);
+
+}  // namespace desktop_sim
+
+#endif  // DESKTOP_SIM_VALUES_H_
