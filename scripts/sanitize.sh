@@ -10,7 +10,7 @@ rm -rf "$root/.sanitize"
 mkdir -p "$work"
 for pkg in desktop-sim input-bridge; do
   # node_modules comes along so the copy builds without the network.
-  tar -C "$root/desktop/native" --exclude="$pkg/build" --exclude="$pkg/bench/baseline/build" -cf - "$pkg" | tar -C "$work" -xf -
+  tar -C "$root/desktop/native" --exclude="$pkg/build" --exclude="$pkg/bench/baseline/build" --exclude="$pkg/bench/floor/build" -cf - "$pkg" | tar -C "$work" -xf -
 done
 
 flags="-fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g"

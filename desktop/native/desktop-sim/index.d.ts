@@ -270,11 +270,16 @@ export interface PostedEvent {
   wheel2?: number;
 }
 
-/** Posted events that reached the applications since reset() or clearPosted() (the last 4096). */
+/**
+ * Posted events that reached the applications since reset() or clearPosted(), oldest first: all
+ * of them, or the most recent ones when setPostedLimit() set a limit.
+ */
 export function posted(): PostedEvent[];
 /** Number of posted events that reached the applications since reset() or clearPosted(). */
 export function postedCount(): number;
 export function clearPosted(): void;
+/** Keep only the most recent n posted events (0: all, the default after reset()). */
+export function setPostedLimit(n: number): void;
 /**
  * Makes event creation answer NULL: 0 never, 1 always, n every n-th Create call counted from
  * this call. reset() turns it off.

@@ -456,11 +456,15 @@ module.exports = Object.freeze({
   eventTypes,
   eventFlags,
   fixtures: Object.freeze({ probeTap }),
-  // Events the program posted that reached the applications since reset() or clearPosted()
-  // (the last 4096), oldest first, and their total count.
+  // Events the program posted that reached the applications since reset() or clearPosted(),
+  // oldest first (all of them unless setPostedLimit keeps fewer), and their total count.
   posted: () => native.posted(),
   postedCount: () => native.postedCount(),
   clearPosted: () => native.clearPosted(),
+  // Keep only the most recent n posted events (0: all, the default); for long runs.
+  setPostedLimit(n) {
+    native.setPostedLimit(checkInteger('setPostedLimit(n)', 'n', n, 0, Number.MAX_SAFE_INTEGER));
+  },
   // 0 off, 1 every event creation answers NULL, n every n-th one (counted from this call).
   failEventCreation(n) {
     native.failEventCreation(checkInteger('failEventCreation(n)', 'n', n, 0, 0xffffffff));

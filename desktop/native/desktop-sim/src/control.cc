@@ -28,6 +28,7 @@ void desktop_sim_reset(void) {
   s.app_event_count = 0;
   s.posted.clear();
   s.posted_count = 0;
+  s.posted_limit = 0;
   s.fail_event_every = 0;
   s.event_create_calls = 0;
   s.callback_times = desktop_sim::CallbackTimes();
@@ -178,6 +179,13 @@ void desktop_sim_clear_posted(void) {
   Lock lock(S().mu);
   S().posted.clear();
   S().posted_count = 0;
+}
+
+void desktop_sim_set_posted_limit(size_t limit) {
+  Lock lock(S().mu);
+  auto& log = S().posted;
+  S().posted_limit = limit;
+  while (limit != 0 && log.size() > limit) log.pop_front();
 }
 
 void desktop_sim_fail_event_creation(uint32_t every) {

@@ -237,7 +237,7 @@ Napi::Object PostedObject(Napi::Env env, const desktop_sim_posted_event& event, 
 
 Napi::Value Posted(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
-  std::vector<desktop_sim_posted_event> events(DESKTOP_SIM_POSTED_LOG);
+  std::vector<desktop_sim_posted_event> events(desktop_sim_posted(nullptr, 0));
   events.resize(std::min(events.size(), desktop_sim_posted(events.data(), events.size())));
   Napi::Array result = Napi::Array::New(env, events.size());
   for (size_t i = 0; i < events.size(); ++i) {
@@ -252,6 +252,15 @@ Napi::Value PostedCount(const Napi::CallbackInfo& info) {
 
 Napi::Value ClearPosted(const Napi::CallbackInfo& info) {
   desktop_sim_clear_posted();
+  return info.Env().Undefined();
+}
+
+Napi::Value SetPostedLimit(const Napi::CallbackInfo& info) {
+  if (info.Length() < 1 || !info[0].IsNumber()) {
+    ThrowType(info.Env(), "internal: limit");
+    return info.Env().Undefined();
+  }
+  desktop_sim_set_posted_limit(static_cast<size_t>(info[0].As<Napi::Number>().DoubleValue()));
   return info.Env().Undefined();
 }
 
@@ -625,6 +634,7 @@ constexpr Export kExports[] = {
     {"posted", Posted},
     {"postedCount", PostedCount},
     {"clearPosted", ClearPosted},
+    {"setPostedLimit", SetPostedLimit},
     {"failEventCreation", FailEventCreation},
     {"axLoad", AxLoad},
     {"axSetTrusted", AxSetTrusted},

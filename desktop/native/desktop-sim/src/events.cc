@@ -84,7 +84,7 @@ void RecordPostedEvent(__CGEvent* event, CGEventTapLocation location) {
   r.wheel2 = GetField(event, kCGScrollWheelEventDeltaAxis2);
   if (event->unicode != nullptr) entry.text = *event->unicode;
   s.posted.push_back(std::move(entry));
-  if (s.posted.size() > DESKTOP_SIM_POSTED_LOG) s.posted.pop_front();
+  if (s.posted_limit != 0 && s.posted.size() > s.posted_limit) s.posted.pop_front();
   s.posted_count++;
 }
 

@@ -224,9 +224,11 @@ struct State {
   std::deque<desktop_sim_event> app_events;
   uint64_t app_event_count = 0;
 
-  // Events the program posted that reached the applications (the most recent ones).
+  // Events the program posted that reached the applications: all of them, or the most recent
+  // posted_limit when that is not 0.
   std::deque<PostedEntry> posted;
   uint64_t posted_count = 0;
+  size_t posted_limit = 0;
   // Event creation fails for every fail_event_every-th Create call (0: never).
   uint32_t fail_event_every = 0;
   uint64_t event_create_calls = 0;

@@ -33,6 +33,8 @@ test('bad arguments throw TypeError or RangeError naming the call', () => {
     [() => sim.failEventCreation(1.5), TypeError, /failEventCreation\(n\)/],
     [() => sim.failEventCreation(-1), RangeError, /failEventCreation\(n\)/],
     [() => sim.failEventCreation(2 ** 32), RangeError, /failEventCreation\(n\)/],
+    [() => sim.setPostedLimit(-1), RangeError, /setPostedLimit\(n\)/],
+    [() => sim.setPostedLimit('3'), TypeError, /setPostedLimit\(n\)/],
   ];
   for (const [call, type, message] of cases) assert.throws(call, { name: type.name, message });
 });

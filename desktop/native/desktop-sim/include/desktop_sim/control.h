@@ -122,10 +122,8 @@ typedef struct desktop_sim_posted_event {
   int64_t wheel2;      // event field 12 (horizontal)
 } desktop_sim_posted_event;
 
-// Posted events since the last reset or clear: total count, and the most recent ones (at most
-// DESKTOP_SIM_POSTED_LOG entries kept), oldest first. Fills up to capacity and returns the
-// number kept.
-enum { DESKTOP_SIM_POSTED_LOG = 4096 };
+// Posted events since the last reset or clear: total count, and the kept ones (all of them
+// unless a limit is set), oldest first. Fills up to capacity and returns the number kept.
 DESKTOP_SIM_EXPORT uint64_t desktop_sim_posted_count(void);
 DESKTOP_SIM_EXPORT size_t desktop_sim_posted(desktop_sim_posted_event* out, size_t capacity);
 // The Unicode string of kept posted event number index (0 = oldest kept), unchanged (unpaired
@@ -133,6 +131,9 @@ DESKTOP_SIM_EXPORT size_t desktop_sim_posted(desktop_sim_posted_event* out, size
 // such entry or it has no text.
 DESKTOP_SIM_EXPORT size_t desktop_sim_posted_text(size_t index, uint16_t* buffer, size_t capacity);
 DESKTOP_SIM_EXPORT void desktop_sim_clear_posted(void);
+// Keeps only the most recent `limit` posted events (0: keep all, the default after reset()), for
+// long runs such as benchmarks; the total count goes on counting every event.
+DESKTOP_SIM_EXPORT void desktop_sim_set_posted_limit(size_t limit);
 
 // Makes event creation (CGEventCreateMouseEvent, CGEventCreateKeyboardEvent,
 // CGEventCreateScrollWheelEvent) answer NULL: 0 never, 1 always, n every n-th call counted from

@@ -29,6 +29,12 @@ class EventsTest : public SimTest {
     CGEventPost(kCGHIDEventTap, event);
     CFRelease(event);
   }
+  // Key-down events with the key codes from..to-1, in order.
+  static void PostKeys(int64_t from, int64_t to) {
+    for (int64_t i = from; i < to; ++i) {
+      PostAndRelease(CGEventCreateKeyboardEvent(nullptr, static_cast<CGKeyCode>(i), true));
+    }
+  }
 };
 
 TEST_F(EventsTest, CreatedEventsAreOwnedAndCarryWhatTheyWereMadeWith) {
@@ -129,17 +135,25 @@ TEST_F(EventsTest, PostedEventsReachTheApplicationsAsTheyWereAtPosting) {
   ExpectBalanced();
 }
 
-TEST_F(EventsTest, ThePostedLogKeepsTheMostRecentEventsAndCountsAll) {
-  const int64_t total = DESKTOP_SIM_POSTED_LOG + 3;
-  for (int64_t i = 0; i < total; ++i) {
-    CGEventRef key = CGEventCreateKeyboardEvent(nullptr, static_cast<CGKeyCode>(i), true);
-    PostAndRelease(key);
-  }
-  const auto posted = Posted();
-  ASSERT_EQ(posted.size(), static_cast<size_t>(DESKTOP_SIM_POSTED_LOG));
-  EXPECT_EQ(posted.front().keycode, 3);
+TEST_F(EventsTest, ThePostedLogKeepsEveryEventUnlessALimitIsSet) {
+  const int64_t total = 10000;
+  PostKeys(0, total);
+  auto posted = Posted();
+  ASSERT_EQ(posted.size(), static_cast<size_t>(total));
+  EXPECT_EQ(posted.front().keycode, 0);
   EXPECT_EQ(posted.back().keycode, total - 1);
-  EXPECT_EQ(desktop_sim_posted_count(), static_cast<uint64_t>(total));
+
+  desktop_sim_set_posted_limit(3);
+  PostKeys(total, total + 2);
+  posted = Posted();
+  ASSERT_EQ(posted.size(), 3u) << "setting a limit drops the oldest at once";
+  EXPECT_EQ(posted.front().keycode, total - 1);
+  EXPECT_EQ(posted.back().keycode, total + 1);
+  EXPECT_EQ(desktop_sim_posted_count(), static_cast<uint64_t>(total + 2));
+
+  desktop_sim_reset();
+  PostKeys(0, 5);
+  EXPECT_EQ(Posted().size(), 5u) << "reset() keeps every event again";
   ExpectBalanced();
 }
 
