@@ -10,27 +10,11 @@
 // UTF-16 copy.
 //
 // Usage: node bench/input.js [clicks] [textBytes]   (defaults 100000, 1048576)
-const { spawnSync } = require('node:child_process');
-const fs = require('node:fs');
-const path = require('node:path');
+const { loadBenchAddon } = require('./native-addon');
 
 const CLICKS = Number(process.argv[2] || 100000);
 const TEXT_BYTES = Number(process.argv[3] || 1 << 20);
 const ROUNDS = 5;
-const floorDir = path.join(__dirname, 'floor');
-const floorAddon = path.join(floorDir, 'build', 'Release', 'floor.node');
-
-function buildFloor() {
-  if (fs.existsSync(floorAddon)) return;
-  const gyp = require.resolve('node-gyp/bin/node-gyp.js', { paths: [path.join(__dirname, '..')] });
-  const prefix = path.dirname(path.dirname(process.execPath));
-  const args = [gyp, 'rebuild'];
-  if (fs.existsSync(path.join(prefix, 'include', 'node', 'node_api.h'))) {
-    args.push(`--nodedir=${prefix}`);
-  }
-  const result = spawnSync(process.execPath, args, { cwd: floorDir, stdio: 'inherit' });
-  if (result.status !== 0) throw new Error('the floor addon did not build');
-}
 
 // Mixed text until its UTF-8 form reaches the size; pieces of 1, 2, 3 and 4 UTF-8 bytes.
 function mixedText(bytes) {
@@ -68,8 +52,7 @@ function compare(sim, ours, floor) {
 }
 
 function main() {
-  buildFloor();
-  const floor = require(floorAddon);
+  const floor = loadBenchAddon('floor');
   const bridge = require('..');
   const sim = require('../../desktop-sim');
   sim.reset();

@@ -14,25 +14,9 @@
 // while the records wait, divided by their number.
 //
 // Usage: node bench/tap.js [events]   (default 1000000)
-const { spawnSync } = require('node:child_process');
-const fs = require('node:fs');
-const path = require('node:path');
+const { loadBenchAddon } = require('./native-addon');
 
 const COUNT = Number(process.argv[2] || 1e6);
-const baselineDir = path.join(__dirname, 'baseline');
-const baselineAddon = path.join(baselineDir, 'build', 'Release', 'baseline.node');
-
-function buildBaseline() {
-  if (fs.existsSync(baselineAddon)) return;
-  const gyp = require.resolve('node-gyp/bin/node-gyp.js', { paths: [path.join(__dirname, '..')] });
-  const prefix = path.dirname(path.dirname(process.execPath));
-  const args = [gyp, 'rebuild'];
-  if (fs.existsSync(path.join(prefix, 'include', 'node', 'node_api.h'))) {
-    args.push(`--nodedir=${prefix}`);
-  }
-  const result = spawnSync(process.execPath, args, { cwd: baselineDir, stdio: 'inherit' });
-  if (result.status !== 0) throw new Error('the baseline addon did not build');
-}
 
 async function waitFor(predicate, timeoutMs) {
   const deadline = Date.now() + timeoutMs;
@@ -61,8 +45,7 @@ async function measure(heapInUse, counter, queue) {
 }
 
 async function main() {
-  buildBaseline();
-  const baseline = require(baselineAddon);
+  const baseline = loadBenchAddon('baseline');
   const bridge = require('..');
   const sim = require('../../desktop-sim');
 
