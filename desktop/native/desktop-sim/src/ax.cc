@@ -327,6 +327,35 @@ void Answer(Clock::time_point started) {
   Ax().answer_ns += static_cast<uint64_t>(spent);
 }
 
+// What every accessibility request shares. Under the desktop's lock: the element is resolved,
+// the attribute's name read (for calls that take one: attribute is non-null) and the out
+// pointer checked, each failure answering as the system does; only then does the call's own
+// answer run. The request is logged with its result, and the latency is paid after the lock is
+// given up, so a slow request never holds up another thread's.
+template <typename AnswerFn>
+AXError Request(const char* call, AXUIElementRef element, const CFStringRef* attribute,
+                const void* out, const char* outName, AnswerFn answer) {
+  const Clock::time_point started = Clock::now();
+  AXError result = kAXErrorSuccess;
+  {
+    Lock lock(S().mu);
+    Target target = Resolve(element, call);
+    bool named = true;
+    const std::string name =
+        attribute != nullptr ? AttributeName(*attribute, call, &named) : std::string();
+    if (out == nullptr) {
+      RecordMisuse(Misuse::kNullArgument, call, "NULL %s", outName);
+      if (target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
+    }
+    if (!named && target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
+    result = target.error;
+    if (result == kAXErrorSuccess) result = answer(static_cast<const Target&>(target), name);
+    Log(call, target, name, result);
+  }
+  Answer(started);
+  return result;
+}
+
 AxNode* BuildingNode(int32_t element) {
   AxState& ax = Ax();
   if (!ax.building || element < 0) return nullptr;
@@ -445,153 +474,77 @@ AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef* value) {
-  static const char kCall[] = "AXUIElementCopyAttributeValue";
-  const Clock::time_point started = Clock::now();
-  AXError result = kAXErrorSuccess;
-  {
-    Lock lock(S().mu);
-    desktop_sim::Target target = desktop_sim::Resolve(element, kCall);
-    bool named = false;
-    const std::string name = desktop_sim::AttributeName(attribute, kCall, &named);
-    if (value == nullptr) {
-      RecordMisuse(Misuse::kNullArgument, kCall, "NULL value pointer");
-      if (target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
-    }
-    if (!named && target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
-    result = target.error;
-    if (result == kAXErrorSuccess) {
-      const desktop_sim::StoredValue* stored = desktop_sim::FindAttribute(*target.node, name);
-      if (stored == nullptr) {
-        result = kAXErrorAttributeUnsupported;
-      } else if (stored->kind == desktop_sim::StoredKind::kError) {
-        result = static_cast<AXError>(stored->error);
-      } else {
+  return desktop_sim::Request(
+      "AXUIElementCopyAttributeValue", element, &attribute, value, "value pointer",
+      [&](const desktop_sim::Target& target, const std::string& name) {
+        const desktop_sim::StoredValue* stored = desktop_sim::FindAttribute(*target.node, name);
+        if (stored == nullptr) return kAXErrorAttributeUnsupported;
+        if (stored->kind == desktop_sim::StoredKind::kError) {
+          return static_cast<AXError>(stored->error);
+        }
         *value = desktop_sim::MakeValue(target.element->world, *target.node, *stored);
-      }
-    }
-    desktop_sim::Log(kCall, target, name, result);
-  }
-  desktop_sim::Answer(started);
-  return result;
+        return kAXErrorSuccess;
+      });
 }
 
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value) {
-  static const char kCall[] = "AXUIElementSetAttributeValue";
-  const Clock::time_point started = Clock::now();
-  AXError result = kAXErrorSuccess;
-  {
-    Lock lock(S().mu);
-    desktop_sim::Target target = desktop_sim::Resolve(element, kCall);
-    bool named = false;
-    const std::string name = desktop_sim::AttributeName(attribute, kCall, &named);
-    if (value == nullptr) {
-      RecordMisuse(Misuse::kNullArgument, kCall, "NULL value");
-      if (target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
-    }
-    if (!named && target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
-    result = target.error;
-    if (result == kAXErrorSuccess) {
-      const desktop_sim::StoredValue written = desktop_sim::StoredOf(value);
-      Ax().writes.push_back(
-          desktop_sim::AxWriteEntry{target.element->pid, target.node->id, name, written});
-      if (desktop_sim::IsSettable(*target.node, name)) {
-        // The application takes the value: later copies read it.
-        auto* node = &target.element->world->nodes[target.element->node];
-        node->attributes.emplace_back(name, written);
-      } else {
-        result = kAXErrorAttributeUnsupported;
-      }
-    }
-    desktop_sim::Log(kCall, target, name, result);
-  }
-  desktop_sim::Answer(started);
-  return result;
+  return desktop_sim::Request("AXUIElementSetAttributeValue", element, &attribute, value, "value",
+                              [&](const desktop_sim::Target& target, const std::string& name) {
+                                const desktop_sim::StoredValue written =
+                                    desktop_sim::StoredOf(value);
+                                Ax().writes.push_back(desktop_sim::AxWriteEntry{
+                                    target.element->pid, target.node->id, name, written});
+                                if (!desktop_sim::IsSettable(*target.node, name))
+                                  return kAXErrorAttributeUnsupported;
+                                // The application takes the value: later copies read it.
+                                auto* node = &target.element->world->nodes[target.element->node];
+                                node->attributes.emplace_back(name, written);
+                                return kAXErrorSuccess;
+                              });
 }
 
 AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
                                        Boolean* settable) {
-  static const char kCall[] = "AXUIElementIsAttributeSettable";
-  const Clock::time_point started = Clock::now();
-  AXError result = kAXErrorSuccess;
-  {
-    Lock lock(S().mu);
-    desktop_sim::Target target = desktop_sim::Resolve(element, kCall);
-    bool named = false;
-    const std::string name = desktop_sim::AttributeName(attribute, kCall, &named);
-    if (settable == nullptr) {
-      RecordMisuse(Misuse::kNullArgument, kCall, "NULL flag pointer");
-      if (target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
-    }
-    if (!named && target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
-    result = target.error;
-    if (result == kAXErrorSuccess) {
-      if (desktop_sim::IsSettable(*target.node, name)) {
-        *settable = true;
-      } else if (desktop_sim::FindAttribute(*target.node, name) != nullptr) {
-        *settable = false;
-      } else {
-        result = kAXErrorAttributeUnsupported;
-      }
-    }
-    desktop_sim::Log(kCall, target, name, result);
-  }
-  desktop_sim::Answer(started);
-  return result;
+  return desktop_sim::Request(
+      "AXUIElementIsAttributeSettable", element, &attribute, settable, "flag pointer",
+      [&](const desktop_sim::Target& target, const std::string& name) {
+        if (desktop_sim::IsSettable(*target.node, name)) {
+          *settable = true;
+        } else if (desktop_sim::FindAttribute(*target.node, name) != nullptr) {
+          *settable = false;
+        } else {
+          return kAXErrorAttributeUnsupported;
+        }
+        return kAXErrorSuccess;
+      });
 }
 
 AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names) {
-  static const char kCall[] = "AXUIElementCopyActionNames";
-  const Clock::time_point started = Clock::now();
-  AXError result = kAXErrorSuccess;
-  {
-    Lock lock(S().mu);
-    desktop_sim::Target target = desktop_sim::Resolve(element, kCall);
-    if (names == nullptr) {
-      RecordMisuse(Misuse::kNullArgument, kCall, "NULL names pointer");
-      if (target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
-    }
-    result = target.error;
-    if (result == kAXErrorSuccess && target.node->actions_error != 0) {
-      result = static_cast<AXError>(target.node->actions_error);
-    } else if (result == kAXErrorSuccess) {
-      __CFArray* array = desktop_sim::NewArray(true);
-      for (const std::u16string& action : target.node->actions) {
-        __CFString* string = desktop_sim::MakeString(action);
-        desktop_sim::TakeOverProgramRef(string);  // the array's, not the caller's
-        array->items.push_back(string);
-      }
-      *names = array;
-    }
-    desktop_sim::Log(kCall, target, std::string(), result);
-  }
-  desktop_sim::Answer(started);
-  return result;
+  return desktop_sim::Request(
+      "AXUIElementCopyActionNames", element, nullptr, names, "names pointer",
+      [&](const desktop_sim::Target& target, const std::string&) {
+        if (target.node->actions_error != 0)
+          return static_cast<AXError>(target.node->actions_error);
+        __CFArray* array = desktop_sim::NewArray(true);
+        for (const std::u16string& action : target.node->actions) {
+          __CFString* string = desktop_sim::MakeString(action);
+          desktop_sim::TakeOverProgramRef(string);  // the array's, not the caller's
+          array->items.push_back(string);
+        }
+        *names = array;
+        return kAXErrorSuccess;
+      });
 }
 
 AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
-  static const char kCall[] = "AXUIElementGetPid";
-  const Clock::time_point started = Clock::now();
-  AXError result = kAXErrorSuccess;
-  {
-    Lock lock(S().mu);
-    desktop_sim::Target target = desktop_sim::Resolve(element, kCall);
-    if (pid == nullptr) {
-      RecordMisuse(Misuse::kNullArgument, kCall, "NULL pid pointer");
-      if (target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
-    }
-    result = target.error;
-    if (result == kAXErrorSuccess) {
-      if (target.element->node == desktop_sim::kSystemWideNode) {
-        result = kAXErrorIllegalArgument;
-      } else {
-        *pid = target.element->pid;
-      }
-    }
-    desktop_sim::Log(kCall, target, std::string(), result);
-  }
-  desktop_sim::Answer(started);
-  return result;
+  return desktop_sim::Request("AXUIElementGetPid", element, nullptr, pid, "pid pointer",
+                              [&](const desktop_sim::Target& target, const std::string&) {
+                                if (target.element->node == desktop_sim::kSystemWideNode)
+                                  return kAXErrorIllegalArgument;
+                                *pid = target.element->pid;
+                                return kAXErrorSuccess;
+                              });
 }
 
 // --- control surface ---
