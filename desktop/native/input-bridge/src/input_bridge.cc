@@ -1118,8 +1118,20 @@ Text WindowActionsPart(AXUIElementRef element) {
   return list.empty() ? Text() : ", Secondary Actions: " + list;
 }
 
+// The longest string every host engine we load into can make, in UTF-8 bytes: V8 with pointer
+// compression (Electron) holds 2^28 - 16 characters, and a character is at least one byte.
+// Asking for a longer string fails, and node-addon-api then ends the process at the next call
+// that is handed the missing value.
+constexpr size_t kMaxScriptStringBytes = (size_t{1} << 28) - 16;
+
+// Only a pathological tree walked with huge limits, or an unclipped attribute, gets that long;
+// such a text is cut at a character boundary and marked with the ellipsis instead.
 Napi::String ScriptString(Napi::Env env, const Text& text) {
-  return Napi::String::New(env, text.data(), text.size());
+  if (text.size() <= kMaxScriptStringBytes) return Napi::String::New(env, text.data(), text.size());
+  size_t cut = kMaxScriptStringBytes - 3;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  const Text fitted = text.substr(0, cut) + "\xE2\x80\xA6";
+  return Napi::String::New(env, fitted.data(), fitted.size());
 }
 
 void SetNodeRecord(DumpCtx& ctx, int32_t id, int32_t depth, const Text& role, const Text& axRole,
@@ -1208,6 +1220,9 @@ void VisitElement(AXUIElementRef element, int32_t depth, DumpCtx& ctx,
   if (element == nullptr || depth > ctx.options.maxDepth || ctx.nodeCount >= ctx.options.maxNodes) {
     return;
   }
+  // A text that no script string can hold any more is cut when it is handed over; walking on
+  // would only grow it (indentation makes a deep chain's text grow with the square of its depth).
+  if (ctx.text.size() >= kMaxScriptStringBytes) return;
   if (ancestors.count(element) != 0) return;
   EmitNode(element, depth, ctx);
   CFArrayRef children = CopyAxChildren(element);

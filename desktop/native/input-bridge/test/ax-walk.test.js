@@ -318,6 +318,23 @@ test('a chain far deeper than a native stack allows, with huge limits', () => {
   assert.equal(lines.at(-1), `${'    '.repeat(depth)}${depth} button n${depth}`);
 });
 
+test('a dump that outgrows the longest script string is cut at the end, not fatal', () => {
+  // 13 000 levels would render about 340 MB of text; a script string holds 2^28 - 16 bytes of
+  // it at most (V8 with pointer compression, as in Electron). Handing the host a longer one ends
+  // the process.
+  const maxBytes = 2 ** 28 - 16;
+  const depth = 13000;
+  let chain = button(`n${depth}`);
+  for (let i = depth - 1; i >= 1; i--) chain = button(`n${i}`, { children: [chain] });
+  const result = h.axDump(h.axDesktop([chain]), { maxDepth: 2 ** 31 - 1, maxNodes: 2 ** 31 - 1 });
+  const bytes = Buffer.byteLength(result.text);
+  assert.ok(bytes <= maxBytes && bytes > maxBytes - 64 * 1024, `${bytes} bytes`);
+  assert.ok(result.text.endsWith('\u2026'), 'the cut is marked');
+  const emitted = Object.keys(result.nodes).length;
+  assert.ok(emitted > 11000 && emitted < depth, `${emitted} nodes: the walk stopped at the cut`);
+  assert.equal(result.focusedNodeId, null);
+});
+
 test('the ledger stays balanced across failing attributes and odd values', () => {
   const odd = {
     attributes: {
