@@ -686,32 +686,41 @@ void desktop_sim_ax_set_latency_us(uint32_t microseconds) {
   Ax().latency_us = microseconds;
 }
 
-void desktop_sim_ax_requests(void (*each)(void*, const desktop_sim_ax_request*), void* context) {
+namespace {
+
+// Hands each entry of a log to the caller, from a copy taken under the lock so the callback may
+// call back into the desktop; the record's pointers live until each returns.
+template <typename Entry, typename Record, typename MakeRecord>
+void ForEachLogged(std::vector<Entry> desktop_sim::AxState::*log,
+                   void (*each)(void*, const Record*), void* context, MakeRecord make) {
   if (each == nullptr) return;
-  std::vector<desktop_sim::AxRequestEntry> requests;
+  std::vector<Entry> entries;
   {
     Lock lock(S().mu);
-    requests = Ax().requests;
+    entries = Ax().*log;
   }
-  for (const desktop_sim::AxRequestEntry& entry : requests) {
-    const desktop_sim_ax_request request{entry.call, entry.pid, entry.element.c_str(),
-                                         entry.attribute.c_str(), entry.result};
-    each(context, &request);
+  for (const Entry& entry : entries) {
+    const Record record = make(entry);
+    each(context, &record);
   }
 }
 
+}  // namespace
+
+void desktop_sim_ax_requests(void (*each)(void*, const desktop_sim_ax_request*), void* context) {
+  ForEachLogged(&desktop_sim::AxState::requests, each, context,
+                [](const desktop_sim::AxRequestEntry& entry) {
+                  return desktop_sim_ax_request{entry.call, entry.pid, entry.element.c_str(),
+                                                entry.attribute.c_str(), entry.result};
+                });
+}
+
 void desktop_sim_ax_writes(void (*each)(void*, const desktop_sim_ax_write*), void* context) {
-  if (each == nullptr) return;
-  std::vector<desktop_sim::AxWriteEntry> writes;
-  {
-    Lock lock(S().mu);
-    writes = Ax().writes;
-  }
-  for (const desktop_sim::AxWriteEntry& entry : writes) {
-    const desktop_sim_ax_write write{entry.pid, entry.element.c_str(), entry.attribute.c_str(),
-                                     desktop_sim::ControlFromStored(entry.value)};
-    each(context, &write);
-  }
+  ForEachLogged(
+      &desktop_sim::AxState::writes, each, context, [](const desktop_sim::AxWriteEntry& entry) {
+        return desktop_sim_ax_write{entry.pid, entry.element.c_str(), entry.attribute.c_str(),
+                                    desktop_sim::ControlFromStored(entry.value)};
+      });
 }
 
 void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out) {

@@ -784,12 +784,15 @@ bool IsOfType(CFTypeRef value, CFTypeID type) {
   return value != nullptr && CFGetTypeID(value) == type;
 }
 
-// The attribute's value, owned by the caller, or null when it is missing. A value handed out
-// together with an error code is released here rather than leaked.
-CFTypeRef CopyAxAttribute(AXUIElementRef element, CFStringRef attribute) {
+// The attribute's value, owned by the caller, or null when it is missing; *result (when asked
+// for) receives the service's code. A value handed out together with an error code is released
+// here rather than leaked.
+CFTypeRef CopyAxAttribute(AXUIElementRef element, CFStringRef attribute,
+                          AXError* result = nullptr) {
   CFTypeRef value = nullptr;
-  const AXError result = AXUIElementCopyAttributeValue(element, attribute, &value);
-  if (result != kAXErrorSuccess && value != nullptr) {
+  const AXError code = AXUIElementCopyAttributeValue(element, attribute, &value);
+  if (result != nullptr) *result = code;
+  if (code != kAXErrorSuccess && value != nullptr) {
     CFRelease(value);
     value = nullptr;
   }
@@ -844,22 +847,24 @@ struct AxFrame {
   double h;
 };
 
+// Reads an AXValue attribute of the given type into target, which keeps its preset when the
+// attribute is missing. Only an AXValue can be asked for its structure; anything else is
+// ignored.
+void ReadAxValueAttr(AXUIElementRef element, CFStringRef attribute, AXValueType type,
+                     void* target) {
+  CFTypeRef value = CopyAxAttribute(element, attribute);
+  if (value == nullptr) return;
+  if (IsOfType(value, AXValueGetTypeID())) {
+    AXValueGetValue(static_cast<AXValueRef>(value), type, target);
+  }
+  CFRelease(value);
+}
+
 AxFrame ReadAxFrame(AXUIElementRef element) {
   CGPoint point = CGPointZero;
-  if (CFTypeRef value = CopyAxAttribute(element, CFSTR("AXPosition"))) {
-    // Only an AXValue can be asked for its structure; anything else leaves the point at zero.
-    if (IsOfType(value, AXValueGetTypeID())) {
-      AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeCGPoint, &point);
-    }
-    CFRelease(value);
-  }
+  ReadAxValueAttr(element, CFSTR("AXPosition"), kAXValueTypeCGPoint, &point);
   CGSize size = CGSizeZero;
-  if (CFTypeRef value = CopyAxAttribute(element, CFSTR("AXSize"))) {
-    if (IsOfType(value, AXValueGetTypeID())) {
-      AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeCGSize, &size);
-    }
-    CFRelease(value);
-  }
+  ReadAxValueAttr(element, CFSTR("AXSize"), kAXValueTypeCGSize, &size);
   return AxFrame{point.x, point.y, size.width, size.height};
 }
 
@@ -1330,13 +1335,8 @@ void EnableWebContent(AXUIElementRef application) {
 
 // The focused application of the system-wide element, owned, or null with the code.
 AXUIElementRef CopyFocusedApplication(AXUIElementRef systemWide, AXError* result) {
-  CFTypeRef value = nullptr;
-  *result = AXUIElementCopyAttributeValue(systemWide, CFSTR("AXFocusedApplication"), &value);
-  if (*result != kAXErrorSuccess && value != nullptr) {
-    CFRelease(value);
-    value = nullptr;
-  }
-  return static_cast<AXUIElementRef>(value);
+  return static_cast<AXUIElementRef>(
+      CopyAxAttribute(systemWide, CFSTR("AXFocusedApplication"), result));
 }
 
 Text WindowTitle(AXUIElementRef application) {
