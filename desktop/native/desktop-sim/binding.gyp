@@ -22,7 +22,9 @@
         "src/events.cc",
         "src/control.cc",
         "src/values.cc",
+        "src/dictionary.cc",
         "src/ax.cc",
+        "src/permissions.cc",
         "api-pins/api_pins.cc",
         "api-pins/umbrella_c.c"
       ],

@@ -382,6 +382,7 @@ const ax = Object.freeze({
     const flat = flattenDesktop(desktop);
     if (!native.axLoad(flat)) throw new Error('ax.load(desktop): the simulated desktop refused it');
   },
+  // The accessibility permission under its older name: setPermission('accessibility', on).
   setTrusted(on) {
     native.axSetTrusted(checkBoolean('ax.setTrusted(on)', on));
   },
@@ -397,6 +398,26 @@ const ax = Object.freeze({
   // {requests, answerNs, latencyUs}: requests answered since reset() and the time spent in them.
   stats: () => native.axStats(),
 });
+
+// --- permissions ---
+
+// The switches in the order of the native enumeration.
+const PERMISSIONS = Object.freeze(['accessibility', 'inputMonitoring', 'postEvents']);
+
+function permissionIndex(where, name) {
+  const index = PERMISSIONS.indexOf(name);
+  if (typeof name !== 'string' || index < 0) {
+    throw new TypeError(`${where}: name must be one of ${PERMISSIONS.map((p) => `'${p}'`).join(', ')}`);
+  }
+  return index;
+}
+
+// {accessibility, inputMonitoring, postEvents} of values read one switch at a time.
+function perPermission(read) {
+  const result = {};
+  PERMISSIONS.forEach((name, index) => { result[name] = read(index); });
+  return result;
+}
 
 // Test fixture, not part of the simulated platform: a native tap on a thread of its own.
 const placements = { head: 0, tail: 1 };
@@ -446,6 +467,21 @@ module.exports = Object.freeze({
     native.setTapTimeout(checkTimeout('setTapTimeout(ms)', ms));
   },
   tapTimeout: () => native.tapTimeout(),
+  // The user's privacy switches for the process (all on after reset()).
+  setPermission(name, on) {
+    const where = 'setPermission(name, on)';
+    native.setPermission(permissionIndex(where, name), checkBoolean(where, on));
+  },
+  permissions: () => perPermission((index) => native.permissionGranted(index)),
+  // Prompts the system showed since reset(), per permission.
+  prompts: () => perPermission((index) => native.prompts(index)),
+  // How long an active tap that lost its access starves before the system disables it.
+  setRevocationDelay(ms) {
+    native.setRevocationDelay(checkTimeout('setRevocationDelay(ms)', ms));
+  },
+  revocationDelay: () => native.revocationDelay(),
+  // Hardware events held back by a starving tap since reset().
+  heldBack: () => native.heldBack(),
   settle(timeoutMs = 5000) {
     return native.settle(checkTimeout('settle(timeoutMs)', timeoutMs));
   },

@@ -82,7 +82,6 @@ struct AxWriteEntry {
 struct AxState {
   std::shared_ptr<AxWorld> world;
   std::shared_ptr<AxWorld> building;
-  bool trusted = true;
   uint32_t latency_us = 0;
   std::vector<AxRequestEntry> requests;
   std::vector<AxWriteEntry> writes;
@@ -186,7 +185,7 @@ Target Resolve(AXUIElementRef ref, const char* call) {
     target.error = kAXErrorIllegalArgument;
     return target;
   }
-  if (!Ax().trusted) {
+  if (!Granted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY)) {
     target.error = kAXErrorAPIDisabled;
     return target;
   }
@@ -434,7 +433,6 @@ void ResetAccessibility() {
   AxState& ax = Ax();
   ax.world = EmptyWorld();
   ax.building.reset();
-  ax.trusted = true;
   ax.latency_us = 0;
   ax.requests.clear();
   ax.requests.shrink_to_fit();
@@ -458,7 +456,7 @@ CFTypeID AXUIElementGetTypeID(void) {
 
 Boolean AXIsProcessTrusted(void) {
   Lock lock(S().mu);
-  return Ax().trusted;
+  return desktop_sim::Granted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
 }
 
 AXUIElementRef AXUIElementCreateSystemWide(void) {
@@ -667,18 +665,16 @@ bool desktop_sim_ax_commit(bool trusted, int32_t focused_pid, int32_t system_foc
   }
   system.attributes.emplace_back("AXFocusedUIElement", system_focus);
   ax.world = std::move(ax.building);
-  ax.trusted = trusted;
+  desktop_sim::SetGranted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY, trusted);
   return true;
 }
 
 void desktop_sim_ax_set_trusted(bool trusted) {
-  Lock lock(S().mu);
-  Ax().trusted = trusted;
+  desktop_sim_set_permission(DESKTOP_SIM_PERMISSION_ACCESSIBILITY, trusted);
 }
 
 bool desktop_sim_ax_trusted(void) {
-  Lock lock(S().mu);
-  return Ax().trusted;
+  return desktop_sim_permission_granted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
 }
 
 void desktop_sim_ax_set_latency_us(uint32_t microseconds) {

@@ -33,6 +33,7 @@ void desktop_sim_reset(void) {
   s.event_create_calls = 0;
   s.callback_times = desktop_sim::CallbackTimes();
   desktop_sim::ResetAccessibility();
+  desktop_sim::ResetPermissions();
 }
 
 bool desktop_sim_hid_send(const desktop_sim_event* event) {

@@ -232,6 +232,7 @@ Napi::Object PostedObject(Napi::Env env, const desktop_sim_posted_event& event, 
     object.Set("wheel1", Napi::Number::New(env, static_cast<double>(event.wheel1)));
     object.Set("wheel2", Napi::Number::New(env, static_cast<double>(event.wheel2)));
   }
+  if (event.dropped) object.Set("dropped", Napi::Boolean::New(env, true));
   return object;
 }
 
@@ -271,6 +272,41 @@ Napi::Value FailEventCreation(const Napi::CallbackInfo& info) {
   }
   desktop_sim_fail_event_creation(info[0].As<Napi::Number>().Uint32Value());
   return info.Env().Undefined();
+}
+
+// --- permissions ---
+
+// The permission's number (desktop_sim_permission), checked by index.js.
+desktop_sim_permission PermissionArg(const Napi::CallbackInfo& info) {
+  return static_cast<desktop_sim_permission>(info.Length() > 0 ? info[0].ToNumber().Int32Value()
+                                                               : -1);
+}
+
+Napi::Value SetPermission(const Napi::CallbackInfo& info) {
+  desktop_sim_set_permission(PermissionArg(info), info.Length() > 1 && info[1].ToBoolean().Value());
+  return info.Env().Undefined();
+}
+
+Napi::Value PermissionGranted(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), desktop_sim_permission_granted(PermissionArg(info)));
+}
+
+Napi::Value Prompts(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(),
+                           static_cast<double>(desktop_sim_prompts(PermissionArg(info))));
+}
+
+Napi::Value SetRevocationDelay(const Napi::CallbackInfo& info) {
+  desktop_sim_set_revocation_delay_ms(info.Length() > 0 ? info[0].ToNumber().Uint32Value() : 0);
+  return info.Env().Undefined();
+}
+
+Napi::Value RevocationDelay(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(), desktop_sim_revocation_delay_ms());
+}
+
+Napi::Value HeldBack(const Napi::CallbackInfo& info) {
+  return Napi::Number::New(info.Env(), static_cast<double>(desktop_sim_held_back()));
 }
 
 // --- probe-tap fixture ---
@@ -636,6 +672,12 @@ constexpr Export kExports[] = {
     {"clearPosted", ClearPosted},
     {"setPostedLimit", SetPostedLimit},
     {"failEventCreation", FailEventCreation},
+    {"setPermission", SetPermission},
+    {"permissionGranted", PermissionGranted},
+    {"prompts", Prompts},
+    {"setRevocationDelay", SetRevocationDelay},
+    {"revocationDelay", RevocationDelay},
+    {"heldBack", HeldBack},
     {"axLoad", AxLoad},
     {"axSetTrusted", AxSetTrusted},
     {"axTrusted", AxTrusted},

@@ -106,12 +106,6 @@ std::vector<__CGEvent*> DeliverInline(Lock& lock, Tap* tap, const std::vector<__
   return verdicts;
 }
 
-void DisableByTimeout(const std::shared_ptr<Tap>& tap) {
-  if (!tap->alive || !tap->enabled) return;
-  tap->enabled = false;
-  QueueNotification(tap, kCGEventTapDisabledByTimeout, nullptr);
-}
-
 // Queues the events for the tap's run loop and waits for the verdicts. Past the tap timeout
 // (counted from queuing, or from the start of the callback now running) the system disables the
 // tap and lets the remaining events pass, as the window server does with a slow tap.
@@ -215,6 +209,12 @@ bool EntryHasWork(const RunLoopEntry& entry, const __CFRunLoop* loop, const std:
 }
 
 }  // namespace
+
+void DisableByTimeout(const std::shared_ptr<Tap>& tap) {
+  if (!tap->alive || !tap->enabled) return;
+  tap->enabled = false;
+  QueueNotification(tap, kCGEventTapDisabledByTimeout, nullptr);
+}
 
 namespace {
 
@@ -390,9 +390,12 @@ std::vector<__CGEvent*> PassThroughTaps(Lock& lock, std::vector<__CGEvent*> flow
   for (const std::shared_ptr<Tap>& tap : chain) {
     if (flow.empty()) break;
     if (!tap->alive || !tap->enabled || tap->location < from) continue;
+    // A listen-only tap that lost input monitoring is handed no more key events.
+    const CGEventMask mask = PermittedMask(tap->options, tap->mask);
     std::vector<__CGEvent*> wanted;
     for (__CGEvent* event : flow) {
-      if (Wants(*tap, event->event_type)) wanted.push_back(event);
+      const auto type = static_cast<uint32_t>(event->event_type);
+      if (type < 64 && ((mask >> type) & 1u)) wanted.push_back(event);
     }
     if (wanted.empty()) continue;
     const std::vector<__CGEvent*> verdicts = InlineLoopFor(*tap)
@@ -423,6 +426,11 @@ uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count) {
     const uint64_t n = std::min(count, kChunk);
     count -= n;
     Lock lock(S().mu);
+    if (InputHeldBack()) {
+      // A starving active tap holds the whole stream: nothing reaches a tap or an application.
+      S().held_back += n;
+      continue;
+    }
     std::vector<__CGEvent*> owned;
     owned.reserve(n);
     for (uint64_t i = 0; i < n; ++i) {
@@ -503,8 +511,13 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place
                  static_cast<unsigned>(place), static_cast<unsigned>(options));
     return nullptr;
   }
-  // Refused as without the user's permission; an empty mask gives no tap either.
-  if (S().refuse_taps || eventsOfInterest == 0) return nullptr;
+  // Refused as without the user's permission: an active tap needs post-event access, and a
+  // listen-only one loses the key event types without input monitoring. An empty mask gives
+  // no tap either.
+  if (S().refuse_taps) return nullptr;
+  if (options == kCGEventTapOptionDefault && !desktop_sim::PostEventAccess()) return nullptr;
+  eventsOfInterest = desktop_sim::PermittedMask(options, eventsOfInterest);
+  if (eventsOfInterest == 0) return nullptr;
   auto* port = new __CFMachPort();
   port->valid = true;
   port->source = nullptr;
@@ -518,6 +531,7 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place
   record->callback = callback;
   record->user_info = userInfo;
   record->enabled = true;  // a new tap is enabled, as on macOS
+  record->enabled_at = desktop_sim::Clock::now();
   record->alive = true;
   record->servicing = false;
   record->port = port;
@@ -536,6 +550,10 @@ void CGEventTapEnable(CFMachPortRef tap, bool enable) {
   Lock lock(S().mu);
   auto* port = UseAs<__CFMachPort>(tap, desktop_sim::kMachPortTypeId, "CGEventTapEnable");
   if (port == nullptr || !port->tap || !port->tap->alive) return;
+  if (enable && !port->tap->enabled) {
+    port->tap->enabled_at = desktop_sim::Clock::now();
+    desktop_sim::WakeRevocationWatch();  // re-enabled without access, it starves again
+  }
   port->tap->enabled = enable;
 }
 

@@ -65,7 +65,7 @@ __CGEvent* SystemCopy(const __CGEvent* original) {
   return copy;
 }
 
-void RecordPostedEvent(__CGEvent* event, CGEventTapLocation location) {
+void RecordPostedEvent(__CGEvent* event, CGEventTapLocation location, bool dropped) {
   State& s = S();
   PostedEntry entry;
   desktop_sim_posted_event& r = entry.record;
@@ -82,6 +82,7 @@ void RecordPostedEvent(__CGEvent* event, CGEventTapLocation location) {
   r.text_length = event->unicode != nullptr ? event->unicode->size() : 0;
   r.wheel1 = GetField(event, kCGScrollWheelEventDeltaAxis1);
   r.wheel2 = GetField(event, kCGScrollWheelEventDeltaAxis2);
+  r.dropped = dropped;
   if (event->unicode != nullptr) entry.text = *event->unicode;
   s.posted.push_back(std::move(entry));
   if (s.posted_limit != 0 && s.posted.size() > s.posted_limit) s.posted.pop_front();
@@ -190,7 +191,8 @@ void CGEventKeyboardGetUnicodeString(CGEventRef event, UniCharCount maxStringLen
 }
 
 // Synchronous: the event has passed every tap (each bounded by the tap timeout) and reached the
-// applications, or been removed, when this returns. The program keeps its reference.
+// applications, been removed, or been dropped for want of permission, when this returns. The
+// program keeps its reference.
 void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
   Lock lock(S().mu);
   auto* e = UseAs<__CGEvent>(event, desktop_sim::kEventTypeId, "CGEventPost");
@@ -200,11 +202,17 @@ void CGEventPost(CGEventTapLocation tap, CGEventRef event) {
                  static_cast<unsigned>(tap));
     return;
   }
+  if (!desktop_sim::PostEventAccess()) {
+    // Without the permission to post, macOS drops the event without a word: it reaches no tap
+    // and no application. The log keeps it, marked, so a test can see what was lost.
+    desktop_sim::RecordPostedEvent(e, tap, true);
+    return;
+  }
   std::vector<__CGEvent*> owned{desktop_sim::SystemCopy(e)};
   const std::vector<__CGEvent*> flow = desktop_sim::PassThroughTaps(lock, owned, tap, &owned);
   for (__CGEvent* delivered : flow) {
     desktop_sim::RecordAppEvent(delivered);
-    desktop_sim::RecordPostedEvent(delivered, tap);
+    desktop_sim::RecordPostedEvent(delivered, tap, false);
   }
   for (__CGEvent* held : owned) desktop_sim::DropSystemRef(held, "posted event delivered");
 }

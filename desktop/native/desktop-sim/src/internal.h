@@ -32,6 +32,7 @@ constexpr CFTypeID kMachPortTypeId = 35;
 constexpr CFTypeID kRunLoopTypeId = 43;
 constexpr CFTypeID kRunLoopSourceTypeId = 44;
 constexpr CFTypeID kEventTypeId = 267;
+constexpr CFTypeID kDictionaryTypeId = 18;
 constexpr CFTypeID kArrayTypeId = 19;
 constexpr CFTypeID kNumberTypeId = 22;
 constexpr CFTypeID kAxElementTypeId = 301;
@@ -143,7 +144,8 @@ struct Tap {
   void* user_info;
   bool enabled;
   bool alive;
-  bool servicing;  // a run loop is inside this tap's callback for its front work item
+  bool servicing;                // a run loop is inside this tap's callback for its front work item
+  Clock::time_point enabled_at;  // when it was last enabled (a starving tap's timeout runs from it)
   __CFMachPort* port;
   std::deque<std::shared_ptr<Work>> pending;
 };
@@ -235,6 +237,15 @@ struct State {
 
   CallbackTimes callback_times;
 
+  // The user's privacy switches for the process, and what they are asked for.
+  bool permissions[DESKTOP_SIM_PERMISSION_COUNT] = {true, true, true};
+  uint64_t prompts[DESKTOP_SIM_PERMISSION_COUNT] = {};
+  uint32_t revocation_delay_ms = DESKTOP_SIM_DEFAULT_REVOCATION_DELAY_MS;
+  Clock::time_point post_access_lost_at;  // when the process last lost post-event access
+  uint64_t held_back = 0;
+  bool revocation_watch_running = false;
+  std::condition_variable revocation_cv;  // permissions, tap enabling or the delay changed
+
   State();
 };
 
@@ -253,6 +264,7 @@ constexpr size_t kMisuseLogEntries = 1000;
 
 extern __CFString g_default_mode;
 extern __CFString g_common_modes;
+extern __CFString g_trusted_check_prompt;
 
 // --- objects (lock held) ---
 void RecordMisuse(Misuse kind, const char* function, const char* format, ...)
@@ -287,8 +299,10 @@ void FreeValuePayload(Object* object);
 void DestroyValueObject(Object* object);
 // Content equality and hash for the types CFEqual compares by value besides strings.
 bool ValuesEqual(const Object* a, const Object* b);
+// CFEqual of two live objects.
+bool ObjectsEqual(const Object* a, const Object* b);
 CFHashCode ValueHash(const Object* object);
-// An empty accessibility desktop, trusted, no latency, logs emptied.
+// An empty accessibility desktop, no latency, logs emptied (trust is a permission).
 void ResetAccessibility();
 
 // --- run loops (lock held) ---
@@ -325,6 +339,24 @@ int64_t GetField(__CGEvent* event, uint32_t field);
 std::vector<__CGEvent*> PassThroughTaps(Lock& lock, std::vector<__CGEvent*> flow,
                                         CGEventTapLocation from, std::vector<__CGEvent*>* owned);
 void RecordAppEvent(__CGEvent* event);
+
+// --- permissions (permissions.cc; lock held) ---
+bool Granted(desktop_sim_permission permission);
+void SetGranted(desktop_sim_permission permission, bool on);
+// CGPreflightPostEventAccess: what posting and an active tap need.
+bool PostEventAccess();
+// What a listen-only tap needs to receive key and modifier events.
+bool ListenEventAccess();
+// The mask a new tap gets: a listen-only tap without that access loses the key event types.
+CGEventMask PermittedMask(CGEventTapOptions options, CGEventMask mask);
+// True while an enabled active tap of the process lacks post-event access: the window server
+// then holds all input back for it.
+bool InputHeldBack();
+// A tap was enabled or the switches changed: the revocation watch looks again.
+void WakeRevocationWatch();
+void ResetPermissions();
+// Disables the tap as the system does for a slow one and queues the timeout notification.
+void DisableByTimeout(const std::shared_ptr<Tap>& tap);
 
 // --- the HID system (takes the lock itself) ---
 uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count);

@@ -16,6 +16,8 @@ __CFString g_default_mode = {
     {kStringTypeId, true, false, 0, 0, nullptr}, u"kCFRunLoopDefaultMode", 21, false};
 __CFString g_common_modes = {
     {kStringTypeId, true, false, 0, 0, nullptr}, u"kCFRunLoopCommonModes", 21, false};
+__CFString g_trusted_check_prompt = {
+    {kStringTypeId, true, false, 0, 0, nullptr}, u"AXTrustedCheckOptionPrompt", 26, false};
 
 namespace {
 
@@ -30,7 +32,7 @@ constexpr TypeNameRow kTypeNames[] = {
     {kRunLoopTypeId, "CFRunLoop"},     {kRunLoopSourceTypeId, "CFRunLoopSource"},
     {kEventTypeId, "CGEvent"},         {kArrayTypeId, "CFArray"},
     {kNumberTypeId, "CFNumber"},       {kAxElementTypeId, "AXUIElement"},
-    {kAxValueTypeId, "AXValue"},
+    {kAxValueTypeId, "AXValue"},       {kDictionaryTypeId, "CFDictionary"},
 };
 
 bool EnvFlag(const char* name) {
@@ -125,12 +127,14 @@ State::State() {
   quiet = EnvFlag("DESKTOP_SIM_QUIET");
   abort_on_misuse = EnvFlag("DESKTOP_SIM_ABORT_ON_MISUSE");
   objects.reserve(4096);
-  for (Object* immortal : std::initializer_list<Object*>{&g_default_allocator, &g_true, &g_false,
-                                                         &g_default_mode, &g_common_modes}) {
+  for (Object* immortal :
+       std::initializer_list<Object*>{&g_default_allocator, &g_true, &g_false, &g_default_mode,
+                                      &g_common_modes, &g_trusted_check_prompt}) {
     objects.emplace(immortal, immortal);
   }
   constant_strings.emplace("kCFRunLoopDefaultMode", &g_default_mode);
   constant_strings.emplace("kCFRunLoopCommonModes", &g_common_modes);
+  constant_strings.emplace("AXTrustedCheckOptionPrompt", &g_trusted_check_prompt);
 }
 
 State& S() {
@@ -267,6 +271,16 @@ void DropProgramRef(Object* object, const char* function) {
   MaybeFree(object, function, true);
 }
 
+bool ObjectsEqual(const Object* a, const Object* b) {
+  if (a == b) return true;
+  if (a->type != b->type) return false;
+  if (a->type != kStringTypeId) return ValuesEqual(a, b);
+  auto* sa = static_cast<const __CFString*>(a);
+  auto* sb = static_cast<const __CFString*>(b);
+  return sa->length == sb->length &&
+         std::memcmp(sa->units, sb->units, sizeof(char16_t) * sa->length) == 0;
+}
+
 }  // namespace desktop_sim
 
 using desktop_sim::Lock;
@@ -343,13 +357,7 @@ Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2) {
   Object* a = desktop_sim::Use(cf1, 0, "CFEqual");
   Object* b = desktop_sim::Use(cf2, 0, "CFEqual");
   if (a == nullptr || b == nullptr) return false;
-  if (a == b) return true;
-  if (a->type != b->type) return false;
-  if (a->type != desktop_sim::kStringTypeId) return desktop_sim::ValuesEqual(a, b);
-  auto* sa = static_cast<__CFString*>(a);
-  auto* sb = static_cast<__CFString*>(b);
-  return sa->length == sb->length &&
-         std::memcmp(sa->units, sb->units, sizeof(char16_t) * sa->length) == 0;
+  return desktop_sim::ObjectsEqual(a, b);
 }
 
 CFHashCode CFHash(CFTypeRef cf) {

@@ -159,6 +159,9 @@ void FreeValuePayload(Object* object) {
     case kAxElementTypeId:
       static_cast<__AXUIElement*>(object)->world.reset();
       break;
+    case kDictionaryTypeId:
+      FreeDictionaryPayload(static_cast<__CFDictionary*>(object));
+      break;
     default:
       break;
   }
@@ -168,6 +171,9 @@ void DestroyValueObject(Object* object) {
   switch (object->type) {
     case kArrayTypeId:
       delete static_cast<__CFArray*>(object);
+      break;
+    case kDictionaryTypeId:
+      delete static_cast<__CFDictionary*>(object);
       break;
     case kNumberTypeId:
       delete static_cast<__CFNumber*>(object);

@@ -6,6 +6,7 @@
 #include "internal.h"
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace desktop_sim {
@@ -14,6 +15,15 @@ struct AxWorld;
 
 struct __CFArray : desktop_sim::Object {
   std::vector<desktop_sim::Object*> items;  // each held by the array (a system reference)
+};
+
+// An immutable dictionary. With the CF-type callbacks its keys and values are CF objects it
+// holds (a system reference each, immortal constants aside) and keys compare with CFEqual;
+// without callbacks they are plain pointers compared by identity.
+struct __CFDictionary : desktop_sim::Object {
+  bool cf_keys;
+  bool cf_values;
+  std::vector<std::pair<const void*, const void*>> entries;
 };
 
 struct __CFNumber : desktop_sim::Object {
@@ -52,6 +62,8 @@ __AXValue* NewAxValue(AXValueType type, const void* data);
 __AXUIElement* NewElement(std::shared_ptr<AxWorld> world, int32_t node, pid_t pid,
                           bool program_owned);
 bool IsFloatNumberType(CFNumberType type);
+// Gives up the keys and values a dictionary holds (dictionary.cc).
+void FreeDictionaryPayload(__CFDictionary* dictionary);
 
 }  // namespace desktop_sim
 

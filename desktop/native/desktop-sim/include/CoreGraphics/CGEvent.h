@@ -42,6 +42,14 @@ CG_EXTERN void CGEventKeyboardGetUnicodeString(CGEventRef event, UniCharCount ma
                                                UniChar* unicodeString);
 CG_EXTERN void CGEventPost(CGEventTapLocation tap, CGEventRef event);
 
+// Permissions (macOS 10.15 and later). Listening: Input Monitoring. Synthesizing: posting events
+// and active taps, granted with Accessibility. A request may show the system's prompt, which
+// answers later; its result is the access the process has now.
+CG_EXTERN bool CGPreflightListenEventAccess(void);
+CG_EXTERN bool CGRequestListenEventAccess(void);
+CG_EXTERN bool CGPreflightPostEventAccess(void);
+CG_EXTERN bool CGRequestPostEventAccess(void);
+
 CG_EXTERN_C_END
 
 #endif  // DESKTOP_SIM_CGEVENT_H_

@@ -120,10 +120,12 @@ typedef struct desktop_sim_posted_event {
   size_t text_length;  // its length in UTF-16 units
   int64_t wheel1;      // event field 11 (vertical)
   int64_t wheel2;      // event field 12 (horizontal)
+  bool dropped;        // the process could not post: the event reached nothing
 } desktop_sim_posted_event;
 
-// Posted events since the last reset or clear: total count, and the kept ones (all of them
-// unless a limit is set), oldest first. Fills up to capacity and returns the number kept.
+// Posted events since the last reset or clear (dropped ones included): total count, and the kept
+// ones (all of them unless a limit is set), oldest first. Fills up to capacity and returns the
+// number kept.
 DESKTOP_SIM_EXPORT uint64_t desktop_sim_posted_count(void);
 DESKTOP_SIM_EXPORT size_t desktop_sim_posted(desktop_sim_posted_event* out, size_t capacity);
 // The Unicode string of kept posted event number index (0 = oldest kept), unchanged (unpaired
@@ -139,6 +141,31 @@ DESKTOP_SIM_EXPORT void desktop_sim_set_posted_limit(size_t limit);
 // CGEventCreateScrollWheelEvent) answer NULL: 0 never, 1 always, n every n-th call counted from
 // now. reset() turns it off.
 DESKTOP_SIM_EXPORT void desktop_sim_fail_event_creation(uint32_t every);
+// --- Permissions ---
+//
+// The privacy switches the user sets for the process. All on after reset().
+// Accessibility: the accessibility API, and (with post events) active taps and posting.
+// Input monitoring: key events for listen-only taps (accessibility gives them too).
+// Post events: posting and active taps, together with accessibility.
+typedef enum desktop_sim_permission {
+  DESKTOP_SIM_PERMISSION_ACCESSIBILITY = 0,
+  DESKTOP_SIM_PERMISSION_INPUT_MONITORING = 1,
+  DESKTOP_SIM_PERMISSION_POST_EVENTS = 2,
+} desktop_sim_permission;
+
+enum { DESKTOP_SIM_PERMISSION_COUNT = 3, DESKTOP_SIM_DEFAULT_REVOCATION_DELAY_MS = 100 };
+
+// Withdrawing what an enabled active tap needs starves it: the HID holds every event back while
+// it stays enabled, and the system disables it by timeout after the revocation delay.
+DESKTOP_SIM_EXPORT void desktop_sim_set_permission(desktop_sim_permission permission, bool on);
+DESKTOP_SIM_EXPORT bool desktop_sim_permission_granted(desktop_sim_permission permission);
+// Prompts the system showed for the permission since reset() (requests while it was missing).
+DESKTOP_SIM_EXPORT uint64_t desktop_sim_prompts(desktop_sim_permission permission);
+DESKTOP_SIM_EXPORT void desktop_sim_set_revocation_delay_ms(uint32_t ms);
+DESKTOP_SIM_EXPORT uint32_t desktop_sim_revocation_delay_ms(void);
+// Hardware events held back by a starving tap since reset(); they reach nothing.
+DESKTOP_SIM_EXPORT uint64_t desktop_sim_held_back(void);
+
 // --- Accessibility ---
 //
 // The accessibility desktop is built element by element, then committed in one step; until the
@@ -195,7 +222,7 @@ DESKTOP_SIM_EXPORT bool desktop_sim_ax_commit(bool trusted, int32_t focused_pid,
                                               int32_t system_focused);
 
 // Without trust every accessibility call but AXUIElementCreateSystemWide answers
-// kAXErrorAPIDisabled.
+// kAXErrorAPIDisabled. The accessibility permission under another name.
 DESKTOP_SIM_EXPORT void desktop_sim_ax_set_trusted(bool trusted);
 DESKTOP_SIM_EXPORT bool desktop_sim_ax_trusted(void);
 // Every accessibility request costs this long (a busy wait), as a round trip to an application.
