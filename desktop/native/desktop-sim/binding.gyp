@@ -58,6 +58,7 @@
             "test/native/tap_test.cc",
             "test/native/events_test.cc",
             "test/native/ax_test.cc",
+            "test/native/permissions_test.cc",
             "fixture/probe_tap.cc"
           ],
           "dependencies": ["desktop_sim"],

@@ -375,4 +375,43 @@ static_assert(kSame<decltype(&CGEventKeyboardGetUnicodeString),
                     void (*)(CGEventRef, UniCharCount, UniCharCount*, UniChar*)>);
 static_assert(kSame<decltype(&CGEventPost), void (*)(CGEventTapLocation, CGEventRef)>);
 
+// Permissions: the preflight and request calls answer C99 bool, the accessibility trust check
+// Boolean; the prompt option is a non-const global, as in the SDK.
+static_assert(kSame<decltype(&CGPreflightListenEventAccess), bool (*)()>);
+static_assert(kSame<decltype(&CGRequestListenEventAccess), bool (*)()>);
+static_assert(kSame<decltype(&CGPreflightPostEventAccess), bool (*)()>);
+static_assert(kSame<decltype(&CGRequestPostEventAccess), bool (*)()>);
+static_assert(kSame<decltype(&AXIsProcessTrustedWithOptions), Boolean (*)(CFDictionaryRef)>);
+static_assert(kSame<decltype(kAXTrustedCheckOptionPrompt), CFStringRef>,
+              "kAXTrustedCheckOptionPrompt is a CFStringRef variable, not a const one");
+
+// The options dictionary.
+static_assert(kSame<CFDictionaryRef, const struct __CFDictionary*>);
+static_assert(kSame<CFMutableDictionaryRef, struct __CFDictionary*>);
+static_assert(kSame<decltype(kCFTypeDictionaryKeyCallBacks), const CFDictionaryKeyCallBacks>);
+static_assert(kSame<decltype(kCFTypeDictionaryValueCallBacks), const CFDictionaryValueCallBacks>);
+static_assert(kSame<decltype(CFDictionaryKeyCallBacks::version), CFIndex>);
+static_assert(kSame<decltype(CFDictionaryKeyCallBacks::retain), CFDictionaryRetainCallBack>);
+static_assert(kSame<decltype(CFDictionaryKeyCallBacks::release), CFDictionaryReleaseCallBack>);
+static_assert(kSame<decltype(CFDictionaryKeyCallBacks::copyDescription),
+                    CFDictionaryCopyDescriptionCallBack>);
+static_assert(kSame<decltype(CFDictionaryKeyCallBacks::equal), CFDictionaryEqualCallBack>);
+static_assert(kSame<decltype(CFDictionaryKeyCallBacks::hash), CFDictionaryHashCallBack>);
+static_assert(kSame<decltype(CFDictionaryValueCallBacks::equal), CFDictionaryEqualCallBack>);
+static_assert(sizeof(CFDictionaryKeyCallBacks) == 6 * sizeof(void*));
+static_assert(sizeof(CFDictionaryValueCallBacks) == 5 * sizeof(void*));
+static_assert(kSame<CFDictionaryRetainCallBack, const void* (*)(CFAllocatorRef, const void*)>);
+static_assert(kSame<CFDictionaryReleaseCallBack, void (*)(CFAllocatorRef, const void*)>);
+static_assert(kSame<CFDictionaryCopyDescriptionCallBack, CFStringRef (*)(const void*)>);
+static_assert(kSame<CFDictionaryEqualCallBack, Boolean (*)(const void*, const void*)>);
+static_assert(kSame<CFDictionaryHashCallBack, CFHashCode (*)(const void*)>);
+static_assert(kSame<decltype(&CFDictionaryGetTypeID), CFTypeID (*)()>);
+static_assert(
+    kSame<decltype(&CFDictionaryCreate),
+          CFDictionaryRef (*)(CFAllocatorRef, const void**, const void**, CFIndex,
+                              const CFDictionaryKeyCallBacks*, const CFDictionaryValueCallBacks*)>);
+static_assert(kSame<decltype(&CFDictionaryGetCount), CFIndex (*)(CFDictionaryRef)>);
+static_assert(
+    kSame<decltype(&CFDictionaryGetValue), const void* (*)(CFDictionaryRef, const void*)>);
+
 }  // namespace

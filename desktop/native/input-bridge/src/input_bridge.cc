@@ -46,6 +46,9 @@ std::atomic<bool> g_tsfnActive{false};
 std::atomic<bool> g_fnDown{false};
 std::atomic<bool> g_rightCmdDown{false};
 std::atomic<uint32_t> g_suppressMask{0};
+// Set by the tap callback when the system disabled the tap and the process no longer has the
+// access an active tap needs; the tap thread then removes the tap and ends. Cleared by start.
+std::atomic<bool> g_tapRevoked{false};
 TapThread g_tapThread{};
 Napi::ThreadSafeFunction g_tsfn;
 // Stored by the tap thread, read by stop to wake the loop. The reference the tap thread takes
@@ -83,7 +86,7 @@ constexpr int32_t kMaxSuppressibleButton = 31;
 // object is built from it on the script thread. It stays small and trivially copyable so the
 // callable that carries it needs no allocation of its own beyond the queue entry.
 
-enum class RecordKind : uint8_t { kModifier, kButton, kStartFailed };
+enum class RecordKind : uint8_t { kModifier, kButton, kStartFailed, kTapDisabled };
 enum class Modifier : uint8_t { kFn, kRightCommand };
 
 struct TapRecord {
@@ -116,6 +119,10 @@ Napi::Object BuildRecordObject(Napi::Env env, const TapRecord& record) {
       object.Set("event", "start_failed");
       object.Set("reason", "tap_create_returned_null");
       break;
+    case RecordKind::kTapDisabled:
+      object.Set("event", "tap_disabled");
+      object.Set("reason", "permission_revoked");
+      break;
   }
   return object;
 }
@@ -144,6 +151,22 @@ void ReportModifierEdge(Modifier modifier, bool down) {
 
 void ReenableTap() {
   if (g_tap != nullptr) CGEventTapEnable(g_tap, true);
+}
+
+// The system disabled the tap: it was too slow, or user input switched it off, or the user
+// withdrew the permission and the tap starved until it timed out. An active tap re-enabled
+// without the access it needs would hold back the whole system's input again, so it is turned
+// back on only while the process has that access (the post-event access, which the user grants
+// with Accessibility); otherwise the tap thread removes it and ends, and the script hears of it
+// once. The run loop is this thread's own, borrowed, and stopped from inside its run.
+void HandleTapDisabled() {
+  if (CGPreflightPostEventAccess()) {
+    ReenableTap();
+    return;
+  }
+  if (g_tapRevoked.exchange(true, std::memory_order_acq_rel)) return;
+  QueueRecord(TapRecord{0, RecordKind::kTapDisabled, Modifier::kFn, false, false});
+  CFRunLoopStop(CFRunLoopGetCurrent());
 }
 
 void HandleFlagsChanged(CGEventRef event) {
@@ -180,7 +203,7 @@ CGEventRef TapCallback(CGEventTapProxy /*proxy*/, CGEventType type, CGEventRef e
   switch (type) {
     case kCGEventTapDisabledByTimeout:
     case kCGEventTapDisabledByUserInput:
-      ReenableTap();
+      HandleTapDisabled();
       return event;
     case kCGEventFlagsChanged:
       HandleFlagsChanged(event);
@@ -240,7 +263,9 @@ void TapThreadMain() {
   }
   // A stop that lands before the first run is still seen: either the flag is already clear, or
   // the pending stop makes the next run return at once.
-  while (g_running.load(std::memory_order_acquire)) {
+  // A revoked tap ends the loop too; g_running stays set until stop, as after a refused tap.
+  while (g_running.load(std::memory_order_acquire) &&
+         !g_tapRevoked.load(std::memory_order_acquire)) {
     CFRunLoopRunInMode(kCFRunLoopDefaultMode, kRunSliceSeconds, false);
   }
   RemoveTap(runLoop);
@@ -363,6 +388,7 @@ Napi::Value Start(const Napi::CallbackInfo& info) {
     // The host's error is pending; nothing was set.
     return env.Null();
   }
+  g_tapRevoked.store(false, std::memory_order_release);
   g_tsfnActive.store(true, std::memory_order_release);
   g_running.store(true, std::memory_order_release);
 
@@ -1462,6 +1488,36 @@ Napi::Value AxEnableWebContent(const Napi::CallbackInfo& info) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Permissions (script thread). What the platform reports for each capability: the accessibility
+// snapshot needs Accessibility (AXIsProcessTrusted), listening to key events Input Monitoring
+// (CGPreflightListenEventAccess), and posting events as well as the active tap post-event access
+// (CGPreflightPostEventAccess). The answers are the process's, which on macOS is the host
+// application that carries the grants.
+
+Napi::Value Permissions(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  Napi::Object result = Napi::Object::New(env);
+  result.Set("accessibility", Napi::Boolean::New(env, AXIsProcessTrusted() != 0));
+  result.Set("inputMonitoring", Napi::Boolean::New(env, CGPreflightListenEventAccess()));
+  result.Set("postEvents", Napi::Boolean::New(env, CGPreflightPostEventAccess()));
+  return result;
+}
+
+// Asks the system to show its Accessibility prompt when the process is not trusted. The prompt
+// answers later, in System Settings: the result is the trust as it is now.
+Napi::Value RequestAccessibility(const Napi::CallbackInfo& info) {
+  const void* keys[] = {kAXTrustedCheckOptionPrompt};
+  const void* values[] = {kCFBooleanTrue};
+  CFDictionaryRef options =
+      CFDictionaryCreate(kCFAllocatorDefault, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
+                         &kCFTypeDictionaryValueCallBacks);
+  // Without the dictionary the call still answers, only without the prompt.
+  const bool trusted = AXIsProcessTrustedWithOptions(options) != 0;
+  if (options != nullptr) CFRelease(options);
+  return Napi::Boolean::New(info.Env(), trusted);
+}
+
+// ---------------------------------------------------------------------------------------------
 // Registration.
 
 using FunctionMaker = Napi::Function (*)(napi_env, const char*, void*);
@@ -1485,6 +1541,8 @@ const ExportEntry kExports[] = {
     {"axDump", &Napi::Function::New<AxDump>},
     {"axFocused", &Napi::Function::New<AxFocused>},
     {"axEnableWebContent", &Napi::Function::New<AxEnableWebContent>},
+    {"permissions", &Napi::Function::New<Permissions>},
+    {"requestAccessibility", &Napi::Function::New<RequestAccessibility>},
 };
 
 }  // namespace
