@@ -8,6 +8,7 @@ const EXPORTED = [
   'start', 'stop', 'setSuppress', 'isRunning',
   'postClick', 'postMove', 'postScroll', 'postKey', 'postType',
   'axDump', 'axFocused', 'axEnableWebContent',
+  'permissions', 'requestAccessibility',
 ];
 
 test('the exports are exactly the registered functions, in registration order', () => {
