@@ -407,7 +407,8 @@ const PERMISSIONS = Object.freeze(['accessibility', 'inputMonitoring', 'postEven
 function permissionIndex(where, name) {
   const index = PERMISSIONS.indexOf(name);
   if (typeof name !== 'string' || index < 0) {
-    throw new TypeError(`${where}: name must be one of ${PERMISSIONS.map((p) => `'${p}'`).join(', ')}`);
+    const names = PERMISSIONS.map((p) => `'${p}'`).join(', ');
+    throw new TypeError(`${where}: name must be one of ${names}`);
   }
   return index;
 }
