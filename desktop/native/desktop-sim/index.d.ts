@@ -41,13 +41,17 @@ export interface TapInfo {
 export type DisableReason = 'timeout' | 'userInput';
 
 /**
- * A fresh desktop: taps gone, refusal off, default tap timeout, an empty accessibility desktop
- * (trusted, no latency, logs emptied), ledger baseline taken.
+ * A fresh desktop: taps gone, refusal off, default tap timeout, every permission granted, the
+ * default revocation delay, prompt and held-back counts at 0, an empty accessibility desktop
+ * (no latency, logs emptied), ledger baseline taken.
  */
 export function reset(): void;
 
 export const hid: {
-  /** true when the event reached the applications, false when a tap removed it. */
+  /**
+   * true when the event reached the applications; false when a tap removed it, or when a
+   * starving active tap held it back (see setPermission).
+   */
   send(event: HidEvent): boolean;
   /** Sends count copies; answers how many reached the applications. */
   sendMany(event: HidEvent, count: number): number;
@@ -79,6 +83,35 @@ export function setTapTimeout(ms: number): void;
 export function tapTimeout(): number;
 /** Waits until no tap delivery or notification is queued or running; false after the bound. */
 export function settle(timeoutMs?: number): boolean;
+
+/** The user's privacy switches for the process. */
+export type PermissionName = 'accessibility' | 'inputMonitoring' | 'postEvents';
+
+export interface Permissions {
+  accessibility: boolean;
+  inputMonitoring: boolean;
+  postEvents: boolean;
+}
+
+/**
+ * Grants or withdraws one permission (all are granted after reset()). accessibility: the
+ * accessibility API (AXIsProcessTrusted); with postEvents it is the post-event access
+ * (CGPreflightPostEventAccess) that posting and active taps need. inputMonitoring
+ * (CGPreflightListenEventAccess): key and flags-changed events for listen-only taps, which
+ * accessibility gives as well. Withdrawing the post-event access while an active tap is enabled
+ * starves the tap: every hardware event is held back (hid.send answers false) until the system
+ * disables the tap by timeout after the revocation delay.
+ */
+export function setPermission(name: PermissionName, on: boolean): void;
+/** The switches as they are now. */
+export function permissions(): Permissions;
+/** Prompts the system showed since reset(): requests made while the access was missing. */
+export function prompts(): { accessibility: number; inputMonitoring: number; postEvents: number };
+/** How long a starving active tap stays enabled before the system disables it (default 100 ms). */
+export function setRevocationDelay(ms: number): void;
+export function revocationDelay(): number;
+/** Hardware events held back by a starving tap since reset(); they reach nothing. */
+export function heldBack(): number;
 
 export const cf: {
   /** References taken since reset() (Create/Copy results, CFRetain) and still held. */
@@ -177,7 +210,10 @@ export interface AxWrite {
 export const ax: {
   /** Replaces the accessibility desktop; throws TypeError/RangeError naming a fixture mistake. */
   load(desktop: AxFixtureDesktop): void;
-  /** Without trust every call but AXUIElementCreateSystemWide answers kAXErrorAPIDisabled. */
+  /**
+   * The accessibility permission, setPermission('accessibility', on): without it every call but
+   * AXUIElementCreateSystemWide answers kAXErrorAPIDisabled.
+   */
   setTrusted(on: boolean): void;
   trusted(): boolean;
   /** Accessibility requests answered since reset(), in order. */
@@ -268,14 +304,17 @@ export interface PostedEvent {
   /** Scroll-wheel events: wheel 1 (vertical) and wheel 2 (horizontal). */
   wheel1?: number;
   wheel2?: number;
+  /** Present (true) when the process had no permission to post: the event reached nothing. */
+  dropped?: true;
 }
 
 /**
- * Posted events that reached the applications since reset() or clearPosted(), oldest first: all
- * of them, or the most recent ones when setPostedLimit() set a limit.
+ * Posted events that reached the applications since reset() or clearPosted(), and those dropped
+ * for want of permission, oldest first: all of them, or the most recent ones when
+ * setPostedLimit() set a limit.
  */
 export function posted(): PostedEvent[];
-/** Number of posted events that reached the applications since reset() or clearPosted(). */
+/** Number of those events since reset() or clearPosted(). */
 export function postedCount(): number;
 export function clearPosted(): void;
 /** Keep only the most recent n posted events (0: all, the default after reset()). */
