@@ -9,6 +9,7 @@
 // until it disables the tap by timeout.
 #include "values.h"
 
+#include <algorithm>
 #include <thread>
 
 namespace desktop_sim {
@@ -16,7 +17,7 @@ namespace {
 
 constexpr uint32_t kKeyEventTypes[] = {kCGEventKeyDown, kCGEventKeyUp, kCGEventFlagsChanged};
 
-bool StarvingActiveTap(const Tap& tap) {
+bool EnabledActiveTap(const Tap& tap) {
   return tap.alive && tap.enabled && tap.options == kCGEventTapOptionDefault;
 }
 
@@ -34,7 +35,7 @@ void RevocationWatch() {
       const auto delay = std::chrono::milliseconds(s.revocation_delay_ms);
       const std::vector<std::shared_ptr<Tap>> chain = s.taps;
       for (const std::shared_ptr<Tap>& tap : chain) {
-        if (!StarvingActiveTap(*tap)) continue;
+        if (!EnabledActiveTap(*tap)) continue;
         const Clock::time_point due = std::max(s.post_access_lost_at, tap->enabled_at) + delay;
         if (due <= now) {
           DisableByTimeout(tap);
@@ -97,7 +98,7 @@ bool ListenEventAccess() {
 bool InputHeldBack() {
   if (PostEventAccess()) return false;
   for (const std::shared_ptr<Tap>& tap : S().taps) {
-    if (StarvingActiveTap(*tap)) return true;
+    if (EnabledActiveTap(*tap)) return true;
   }
   return false;
 }

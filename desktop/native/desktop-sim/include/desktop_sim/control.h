@@ -40,12 +40,14 @@ typedef enum desktop_sim_disable_reason {
 enum { DESKTOP_SIM_DEFAULT_TAP_TIMEOUT_MS = 1000 };
 
 // A fresh desktop: every tap gone (their ports invalid), refusal off, tap timeout back to its
-// default, application event log and posted log emptied, event creation failure off, and the
-// ledger's baseline taken now.
+// default, every permission granted with the default revocation delay and no prompts or
+// held-back events counted, application event log and posted log emptied, event creation
+// failure off, and the ledger's baseline taken now.
 DESKTOP_SIM_EXPORT void desktop_sim_reset(void);
 
-// Delivers one hardware event through the taps; true when it reached the applications.
-// Blocks until every tap that wanted it has given its verdict (each bounded by the tap timeout).
+// Delivers one hardware event through the taps; true when it reached the applications, false
+// when a tap removed it or a starving tap held it back (see Permissions). Blocks until every tap
+// that wanted it has given its verdict (each bounded by the tap timeout).
 DESKTOP_SIM_EXPORT bool desktop_sim_hid_send(const desktop_sim_event* event);
 
 // Delivers count copies of the event; returns how many reached the applications.
