@@ -181,7 +181,7 @@ export interface AxFixtureApplication {
 }
 
 export interface AxFixtureDesktop {
-  /** Default true. */
+  /** Sets the accessibility permission when loaded; default true. */
   trusted?: boolean;
   focusedApplication: number | null;
   /** Defaults to the focused application's focusedElement. */
