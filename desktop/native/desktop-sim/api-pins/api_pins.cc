@@ -3,6 +3,7 @@
 // and against desktop-sim: a stand-in that drifts from the platform breaks its own build.
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -337,6 +338,27 @@ static_assert(kSame<decltype(&CFRunLoopRemoveSource),
 static_assert(kSame<decltype(&CFRunLoopContainsSource),
                     Boolean (*)(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode)>);
 static_assert(kSame<decltype(&CFRunLoopSourceInvalidate), void (*)(CFRunLoopSourceRef)>);
+static_assert(kSame<decltype(&CFRunLoopSourceCreate),
+                    CFRunLoopSourceRef (*)(CFAllocatorRef, CFIndex, CFRunLoopSourceContext*)>);
+static_assert(kSame<decltype(&CFRunLoopSourceSignal), void (*)(CFRunLoopSourceRef)>);
+// The version-0 context: its fields in the SDK's order, with the SDK's types.
+static_assert(kSame<decltype(CFRunLoopSourceContext::version), CFIndex>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::info), void*>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::retain), const void* (*)(const void*)>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::release), void (*)(const void*)>);
+static_assert(
+    kSame<decltype(CFRunLoopSourceContext::copyDescription), CFStringRef (*)(const void*)>);
+static_assert(
+    kSame<decltype(CFRunLoopSourceContext::equal), Boolean (*)(const void*, const void*)>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::hash), CFHashCode (*)(const void*)>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::schedule),
+                    void (*)(void*, CFRunLoopRef, CFRunLoopMode)>);
+static_assert(
+    kSame<decltype(CFRunLoopSourceContext::cancel), void (*)(void*, CFRunLoopRef, CFRunLoopMode)>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::perform), void (*)(void*)>);
+static_assert(offsetof(CFRunLoopSourceContext, info) == sizeof(CFIndex));
+static_assert(offsetof(CFRunLoopSourceContext, perform) == sizeof(CFIndex) + 8 * sizeof(void*));
+static_assert(sizeof(CFRunLoopSourceContext) == sizeof(CFIndex) + 9 * sizeof(void*));
 static_assert(kSame<decltype(&CFMachPortCreateRunLoopSource),
                     CFRunLoopSourceRef (*)(CFAllocatorRef, CFMachPortRef, CFIndex)>);
 static_assert(kSame<decltype(&CFMachPortInvalidate), void (*)(CFMachPortRef)>);

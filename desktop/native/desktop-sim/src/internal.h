@@ -91,7 +91,9 @@ struct RunLoopEntry {
 struct __CFRunLoop : desktop_sim::Object {
   std::thread::id owner;
   bool owner_alive;
-  bool stop_pending;  // a stop that no run has consumed yet
+  // The stop flag of the innermost run in progress. CFRunLoopStop sets it only while a run is in
+  // progress; every run starts with it clear and the outer run gets its own back afterwards.
+  bool stop_pending;
   int run_depth;
   std::condition_variable cv;
   std::vector<RunLoopEntry> entries;
@@ -100,6 +102,11 @@ struct __CFRunLoop : desktop_sim::Object {
 struct __CFRunLoopSource : desktop_sim::Object {
   bool valid;
   CFIndex order;
+  // Version-0 sources (CFRunLoopSourceCreate): their perform callback and info, and whether a
+  // signal waits for a run to serve it. A tap's port source has no perform.
+  void (*perform)(void* info);
+  void* info;
+  bool signaled;
   __CFMachPort* port;                 // the port it belongs to (the source holds a reference)
   std::vector<__CFRunLoop*> holders;  // one entry per (run loop, mode) that holds it
 };
@@ -301,6 +308,9 @@ void WakeLoopsHolding(const __CFRunLoopSource* source);
 void TeardownRunLoop(__CFRunLoop* loop);
 void TeardownSource(__CFRunLoopSource* source);
 void TeardownPort(__CFMachPort* port);
+// Serves one signalled version-0 source of loop in mode, if there is one: clears its signal and
+// calls its perform with the lock released. True when one was served.
+bool PerformSignaledSource(__CFRunLoop* loop, const std::u16string& mode, Lock& lock);
 // Services one queued work item for a source of loop in mode, if there is one. Releases the
 // lock while callbacks run.
 enum class Serviced { kNothing, kNoCallback, kHandled };
