@@ -52,6 +52,11 @@ Napi::ThreadSafeFunction g_tsfn;
 // is kept until stop has joined the thread and is released there, so stop can never wake a
 // run loop that has already been given up.
 std::atomic<CFRunLoopRef> g_tapRunLoop{nullptr};
+// The tap thread's wake-up: a version-0 source in its run loop whose perform stops the loop from
+// inside the run. stop signals it, and a signal waits for the next run when it lands between two
+// runs, where a bare CFRunLoopStop would be lost. Owned like g_tapRunLoop: stored by the tap
+// thread, released by stop after the join.
+std::atomic<CFRunLoopSourceRef> g_wakeSource{nullptr};
 // Written and read only on the tap thread.
 CFMachPortRef g_tap = nullptr;
 CFRunLoopSourceRef g_tapSource = nullptr;
@@ -229,20 +234,39 @@ void RemoveTap(CFRunLoopRef runLoop) {
   }
 }
 
+void StopCurrentRunLoop(void* /*info*/) {
+  CFRunLoopStop(CFRunLoopGetCurrent());
+}
+
+// Null when the source cannot be made; stop then falls back on the loop's 0.5-second slices.
+CFRunLoopSourceRef AddWakeSource(CFRunLoopRef runLoop) {
+  CFRunLoopSourceContext context{};  // version 0, no info, nothing to retain
+  context.perform = StopCurrentRunLoop;
+  CFRunLoopSourceRef source = CFRunLoopSourceCreate(kCFAllocatorDefault, 0, &context);
+  if (source != nullptr) CFRunLoopAddSource(runLoop, source, kCFRunLoopCommonModes);
+  return source;
+}
+
 void TapThreadMain() {
   CFRunLoopRef runLoop = CFRunLoopGetCurrent();
   CFRetain(runLoop);
-  g_tapRunLoop.store(runLoop, std::memory_order_release);
+  g_tapRunLoop.store(runLoop, std::memory_order_seq_cst);
 
   if (!InstallTap(runLoop)) {
     ReportStartFailed();
     return;
   }
-  // A stop that lands before the first run is still seen: either the flag is already clear, or
-  // the pending stop makes the next run return at once.
-  while (g_running.load(std::memory_order_acquire)) {
+  // The source is published before the first look at g_running, and stop clears g_running
+  // before it looks for the source (both in one sequentially consistent order): either stop
+  // finds the source and signals it, or this thread finds the flag already clear.
+  CFRunLoopSourceRef wake = AddWakeSource(runLoop);
+  g_wakeSource.store(wake, std::memory_order_seq_cst);
+  while (g_running.load(std::memory_order_seq_cst)) {
     CFRunLoopRunInMode(kCFRunLoopDefaultMode, kRunSliceSeconds, false);
   }
+  // Out of every loop from here on: a later signal from stop does nothing. The reference stays
+  // for stop to release after the join.
+  if (wake != nullptr) CFRunLoopSourceInvalidate(wake);
   RemoveTap(runLoop);
 }
 
@@ -259,6 +283,21 @@ enum class TsfnDisposal {
   kDiscard,  // teardown and exit: the host closes the function itself; calling it is unsafe
 };
 
+// Makes the tap thread leave its run at once, wherever it is: inside a run, the source's perform
+// stops that run; between two runs, the signal waits and the next run returns as it starts.
+// Harmless once the thread has left its loop (a refused tap, or a thread that ended on its
+// own): the source is then invalid and the loop runs no more, so both calls do nothing.
+void WakeTapThread() {
+  CFRunLoopSourceRef wake = g_wakeSource.load(std::memory_order_seq_cst);
+  CFRunLoopRef runLoop = g_tapRunLoop.load(std::memory_order_seq_cst);
+  if (wake != nullptr) CFRunLoopSourceSignal(wake);
+  if (runLoop == nullptr) return;
+  // Without a source only a run in progress can be stopped; the thread then sees the cleared
+  // flag after its current slice at the latest.
+  if (wake == nullptr) CFRunLoopStop(runLoop);
+  CFRunLoopWakeUp(runLoop);
+}
+
 // Caller holds g_lifecycleMutex. Returns false when the tap was not running.
 bool EndTap(TsfnDisposal disposal) {
   if (!g_running.load(std::memory_order_acquire)) return false;
@@ -266,15 +305,16 @@ bool EndTap(TsfnDisposal disposal) {
     // Past this point the environment may be going away: stop queueing before anything else.
     g_tsfnActive.store(false, std::memory_order_release);
   }
-  g_running.store(false, std::memory_order_release);
-  if (CFRunLoopRef runLoop = g_tapRunLoop.load(std::memory_order_acquire)) {
-    CFRunLoopStop(runLoop);
-  }
+  g_running.store(false, std::memory_order_seq_cst);
+  WakeTapThread();
   if (g_tapThread.joinable) {
     pthread_join(g_tapThread.handle, nullptr);
     g_tapThread.joinable = false;
   }
-  // The thread has ended: nothing else can touch the loop reference now.
+  // The thread has ended: nothing else can touch these references now.
+  if (CFRunLoopSourceRef wake = g_wakeSource.exchange(nullptr, std::memory_order_acq_rel)) {
+    CFRelease(wake);
+  }
   if (CFRunLoopRef runLoop = g_tapRunLoop.exchange(nullptr, std::memory_order_acq_rel)) {
     CFRelease(runLoop);
   }
