@@ -138,6 +138,15 @@ constexpr ValueRow kValues[] = {
     {kCGEventFlagMaskHelp, 0x00400000},
     {kCGEventFlagMaskSecondaryFn, 0x00800000},
     {kCGEventFlagMaskNonCoalesced, 0x00000100},
+    // Device-dependent modifier bits (IOLLEvent.h, which CGEventTypes.h includes)
+    {NX_DEVICELCTLKEYMASK, 0x00000001},
+    {NX_DEVICELSHIFTKEYMASK, 0x00000002},
+    {NX_DEVICERSHIFTKEYMASK, 0x00000004},
+    {NX_DEVICELCMDKEYMASK, 0x00000008},
+    {NX_DEVICERCMDKEYMASK, 0x00000010},
+    {NX_DEVICELALTKEYMASK, 0x00000020},
+    {NX_DEVICERALTKEYMASK, 0x00000040},
+    {NX_DEVICERCTLKEYMASK, 0x00002000},
     // CGEventField
     {kCGMouseEventNumber, 0},
     {kCGMouseEventClickState, 1},

@@ -242,6 +242,10 @@ struct State {
 
   CallbackTimes callback_times;
 
+  // The keyboard (keyboard.cc): keys held down, in the order they went down, and Caps Lock.
+  std::vector<uint16_t> keys_down;
+  bool caps_lock = false;
+
   State();
 };
 
@@ -335,6 +339,12 @@ int64_t GetField(__CGEvent* event, uint32_t field);
 std::vector<__CGEvent*> PassThroughTaps(Lock& lock, std::vector<__CGEvent*> flow,
                                         CGEventTapLocation from, std::vector<__CGEvent*>* owned);
 void RecordAppEvent(__CGEvent* event);
+
+// --- the keyboard (lock held) ---
+// Flags of every modifier held now (device-independent masks and device-dependent bits), Caps
+// Lock included: what each keyboard event carries, and the combined session state.
+CGEventFlags KeyboardModifierFlags();
+void ResetKeyboard();
 
 // --- the HID system (takes the lock itself) ---
 uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count);
