@@ -80,6 +80,12 @@ static_assert(kTapEventMask == 0x6001000, "tap mask covers flags-changed and oth
 
 constexpr CFTimeInterval kRunSliceSeconds = 0.5;
 constexpr int64_t kRightCommandKeyCode = 54;
+// IOLLEvent.h's device-dependent modifier bits: which key of each pair is down. Keyboards set
+// them in the flags of every event.
+constexpr CGEventFlags kDeviceModifierBits =
+    NX_DEVICELCTLKEYMASK | NX_DEVICELSHIFTKEYMASK | NX_DEVICERSHIFTKEYMASK | NX_DEVICELCMDKEYMASK |
+    NX_DEVICERCMDKEYMASK | NX_DEVICELALTKEYMASK | NX_DEVICERALTKEYMASK | NX_DEVICERCTLKEYMASK;
+static_assert(kDeviceModifierBits == 0x207f, "the eight device-dependent modifier bits");
 constexpr int32_t kMinSuppressibleButton = 1;
 constexpr int32_t kMaxSuppressibleButton = 31;
 
@@ -157,12 +163,19 @@ void HandleFlagsChanged(CGEventRef event) {
   const bool fnDown = (flags & kCGEventFlagMaskSecondaryFn) != 0;
   if (g_fnDown.exchange(fnDown) != fnDown) ReportModifierEdge(Modifier::kFn, fnDown);
 
-  // The Command flag is shared by both Command keys, so only a change of the right key's own
-  // key code may move the right Command state.
-  if (CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode) != kRightCommandKeyCode) return;
-  const bool commandDown = (flags & kCGEventFlagMaskCommand) != 0;
-  if (g_rightCmdDown.exchange(commandDown) != commandDown) {
-    ReportModifierEdge(Modifier::kRightCommand, commandDown);
+  bool rightCommandDown;
+  if ((flags & kDeviceModifierBits) != 0) {
+    // A keyboard's event: the right key's own device bit, whichever key changed. The Command
+    // mask would not do, as it stays set while the left key is still down.
+    rightCommandDown = (flags & NX_DEVICERCMDKEYMASK) != 0;
+  } else {
+    // No device bits at all (synthetic events from other software): the Command mask shared by
+    // both keys, so only a change of the right key's own key code may move the state.
+    if (CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode) != kRightCommandKeyCode) return;
+    rightCommandDown = (flags & kCGEventFlagMaskCommand) != 0;
+  }
+  if (g_rightCmdDown.exchange(rightCommandDown) != rightCommandDown) {
+    ReportModifierEdge(Modifier::kRightCommand, rightCommandDown);
   }
 }
 
