@@ -807,16 +807,35 @@ Napi::Value PostType(const Napi::CallbackInfo& info) {
 // A length-counted UTF-8 byte string.
 using Text = std::string;
 
+constexpr char kLossByte = '?';
+constexpr CFIndex kMaxUtf8CharBytes = 4;
+
+// The whole text, an unpaired surrogate (which UTF-8 cannot carry) as the loss byte.
+// CoreFoundation's UTF-8 conversion is strict and never writes the loss byte: it stops at such a
+// unit, so the conversion resumes past it, once per unpaired surrogate.
 Text CfStringToUtf8(CFStringRef string) {
   if (string == nullptr) return Text();
   const CFIndex length = CFStringGetLength(string);
   const CFIndex max = CFStringGetMaximumSizeForEncoding(length, kCFStringEncodingUTF8);
+  // Three bytes per unit bounds every character, and a lost unit takes one.
   Text buffer(static_cast<size_t>(std::max<CFIndex>(max, 0)) + 1, '\0');
+  const auto capacity = static_cast<CFIndex>(buffer.size());
   CFIndex written = 0;
-  CFStringGetBytes(string, CFRangeMake(0, length), kCFStringEncodingUTF8, '?', false,
-                   reinterpret_cast<UInt8*>(&buffer[0]), static_cast<CFIndex>(buffer.size()),
-                   &written);
-  buffer.resize(static_cast<size_t>(std::max<CFIndex>(written, 0)));
+  CFIndex at = 0;
+  while (at < length) {
+    CFIndex used = 0;
+    const CFIndex converted = CFStringGetBytes(
+        string, CFRangeMake(at, length - at), kCFStringEncodingUTF8, kLossByte, false,
+        reinterpret_cast<UInt8*>(&buffer[static_cast<size_t>(written)]), capacity - written, &used);
+    written += std::max<CFIndex>(used, 0);
+    at += std::max<CFIndex>(converted, 0);
+    // Stopped short with room for any character left: the unit at `at` has no UTF-8 form.
+    // Without that room the buffer was too small after all, and what fitted is the answer.
+    if (at >= length || capacity - written < kMaxUtf8CharBytes) break;
+    buffer[static_cast<size_t>(written++)] = kLossByte;
+    ++at;
+  }
+  buffer.resize(static_cast<size_t>(written));
   return buffer;
 }
 
