@@ -777,7 +777,11 @@ size_t SliceLength(const std::u16string& text, size_t offset) {
   return kTypeSliceUnits;
 }
 
+// An event made with no source starts with the modifiers the user holds (the combined session
+// state), and typed text must not turn into shortcuts while a push-to-talk key is down: its flags
+// are set to none.
 void PostTypedEvent(CGEventRef event, const char16_t* units, size_t count) {
+  CGEventSetFlags(event, 0);
   CGEventKeyboardSetUnicodeString(event, count, reinterpret_cast<const UniChar*>(units));
   PostAndRelease(event);
 }
