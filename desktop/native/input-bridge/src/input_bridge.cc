@@ -264,6 +264,8 @@ void TapThreadMain() {
   CFRunLoopRef runLoop = CFRunLoopGetCurrent();
   CFRetain(runLoop);
   g_tapRunLoop.store(runLoop, std::memory_order_seq_cst);
+  // A stop that came first leaves nothing to install: stop is waiting in the join.
+  if (!g_running.load(std::memory_order_seq_cst)) return;
 
   if (!InstallTap(runLoop)) {
     ReportStartFailed();
