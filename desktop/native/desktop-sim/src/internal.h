@@ -103,7 +103,9 @@ struct __CFRunLoopSource : desktop_sim::Object {
   bool valid;
   CFIndex order;
   // Version-0 sources (CFRunLoopSourceCreate): their perform callback and info, and whether a
-  // signal waits for a run to serve it. A tap's port source has no perform.
+  // signal waits for a run to serve it. A tap's port source is no version-0 source: signalling
+  // it marks it, and no run ever serves that.
+  bool version0;
   void (*perform)(void* info);
   void* info;
   bool signaled;

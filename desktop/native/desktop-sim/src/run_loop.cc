@@ -83,7 +83,8 @@ bool PerformSignaledSource(__CFRunLoop* loop, const std::u16string& mode, Lock& 
   __CFRunLoopSource* chosen = nullptr;
   for (const RunLoopEntry& entry : loop->entries) {
     __CFRunLoopSource* source = entry.source;
-    if (!source->valid || !source->signaled || !EntryMatchesMode(entry, mode)) continue;
+    if (!source->version0 || !source->valid || !source->signaled) continue;
+    if (!EntryMatchesMode(entry, mode)) continue;
     if (chosen == nullptr || source->order < chosen->order) chosen = source;
   }
   if (chosen == nullptr) return false;
@@ -347,6 +348,7 @@ CFRunLoopSourceRef CFRunLoopSourceCreate(CFAllocatorRef allocator, CFIndex order
   source->valid = true;
   source->order = order;
   source->port = nullptr;
+  source->version0 = true;
   // The context is copied, as on macOS: the caller's structure may go away.
   source->perform = context->perform;
   source->info = context->info;
@@ -387,6 +389,10 @@ CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMac
   source->valid = true;
   source->order = order;
   source->port = mach_port;
+  source->version0 = false;
+  source->perform = nullptr;
+  source->info = nullptr;
+  source->signaled = false;
   desktop_sim::InitObject(source, desktop_sim::kRunLoopSourceTypeId, true);
   mach_port->system_refs++;
   mach_port->source = source;

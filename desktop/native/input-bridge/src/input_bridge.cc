@@ -271,9 +271,9 @@ void TapThreadMain() {
     ReportStartFailed();
     return;
   }
-  // The source is published before the first look at g_running, and stop clears g_running
-  // before it looks for the source (both in one sequentially consistent order): either stop
-  // finds the source and signals it, or this thread finds the flag already clear.
+  // The source is published before the loop's first look at g_running, and stop clears
+  // g_running before it looks for the source (both in one sequentially consistent order):
+  // either stop finds the source and signals it, or the loop finds the flag already clear.
   CFRunLoopSourceRef wake = AddWakeSource(runLoop);
   g_wakeSource.store(wake, std::memory_order_seq_cst);
   while (g_running.load(std::memory_order_seq_cst)) {

@@ -63,6 +63,9 @@ TEST_F(RunLoopTest, AStopBetweenRunsIsLostAndAnEmptyModeFinishesAtOnce) {
   CFRunLoopStop(loop);
   EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, false), kCFRunLoopRunTimedOut)
       << "no run was in progress, so the stop did nothing";
+  CFRunLoopSourceSignal(fixture.source);
+  EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true), kCFRunLoopRunTimedOut)
+      << "a tap's source is no version-0 source: a signal has nothing to perform";
   CFRunLoopRemoveSource(loop, fixture.source, kCFRunLoopDefaultMode);
 }
 
