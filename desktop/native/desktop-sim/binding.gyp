@@ -20,6 +20,7 @@
         "src/run_loop.cc",
         "src/event_tap.cc",
         "src/events.cc",
+        "src/keyboard.cc",
         "src/control.cc",
         "src/values.cc",
         "src/dictionary.cc",

@@ -42,8 +42,8 @@ export type DisableReason = 'timeout' | 'userInput';
 
 /**
  * A fresh desktop: taps gone, refusal off, default tap timeout, every permission granted, the
- * default revocation delay, prompt and held-back counts at 0, an empty accessibility desktop
- * (no latency, logs emptied), ledger baseline taken.
+ * default revocation delay, prompt and held-back counts at 0, no key held and Caps Lock off, an
+ * empty accessibility desktop (no latency, logs emptied), ledger baseline taken.
  */
 export function reset(): void;
 
@@ -55,6 +55,25 @@ export const hid: {
   send(event: HidEvent): boolean;
   /** Sends count copies; answers how many reached the applications. */
   sendMany(event: HidEvent, count: number): number;
+  /**
+   * Presses the key with this virtual key code (0 to 65535) as a Mac keyboard does: a modifier
+   * key (Shifts 56/60, Controls 59/62, Options 58/61, Commands 55/54, Fn 63, Caps Lock 57) gives a
+   * flags-changed event with its key code, any other key a key-down event; the event's flags are
+   * those of every modifier then held (device-independent masks, device-dependent bits of
+   * IOLLEvent.h) and the non-coalesced bit 0x100. Caps Lock is a lock: each press turns 0x10000
+   * on or off. Answers as send(). Throws an Error, sending nothing, for a key already down.
+   */
+  keyDown(keycode: number): boolean;
+  /** Releases a held key (key-up or flags-changed event); answers as send(). Throws an Error,
+   * sending nothing, for a key that is not down. */
+  keyUp(keycode: number): boolean;
+  /** Key codes held down, in the order they went down. reset() releases them all silently. */
+  keysDown(): number[];
+  /**
+   * The flags of every modifier held now, Caps Lock included: what keyboard events carry, and
+   * what events created with no source (CGEventCreate*Event(NULL, ...)) start with.
+   */
+  keyboardFlags(): number;
   /**
    * Disables every enabled tap and notifies each (type 0xFFFFFFFE or 0xFFFFFFFF); returns once
    * the notifications were handled, or after the tap timeout. Answers the number disabled.
@@ -147,6 +166,18 @@ export const eventTypes: Readonly<Record<
 export const eventFlags: Readonly<Record<
   | 'alphaShift' | 'shift' | 'control' | 'alternate' | 'command' | 'numericPad' | 'help'
   | 'secondaryFn' | 'nonCoalesced',
+  number>>;
+
+/** Device-dependent modifier bits of IOLLEvent.h: which key of a pair is down. */
+export const deviceFlags: Readonly<Record<
+  | 'leftControl' | 'leftShift' | 'rightShift' | 'leftCommand' | 'rightCommand' | 'leftOption'
+  | 'rightOption' | 'rightControl',
+  number>>;
+
+/** Virtual key codes of the modifier keys (HIToolbox's Events.h). */
+export const keyCodes: Readonly<Record<
+  | 'rightCommand' | 'leftCommand' | 'leftShift' | 'capsLock' | 'leftOption' | 'leftControl'
+  | 'rightShift' | 'rightOption' | 'rightControl' | 'fn',
   number>>;
 
 /** An accessibility attribute value in a fixture. */

@@ -56,6 +56,32 @@ const eventFlags = Object.freeze({
   nonCoalesced: 0x00000100,
 });
 
+// Device-dependent modifier bits (IOLLEvent.h): which key of a pair is down.
+const deviceFlags = Object.freeze({
+  leftControl: 0x0001,
+  leftShift: 0x0002,
+  rightShift: 0x0004,
+  leftCommand: 0x0008,
+  rightCommand: 0x0010,
+  leftOption: 0x0020,
+  rightOption: 0x0040,
+  rightControl: 0x2000,
+});
+
+// Virtual key codes of the modifier keys (HIToolbox's Events.h).
+const keyCodes = Object.freeze({
+  rightCommand: 54,
+  leftCommand: 55,
+  leftShift: 56,
+  capsLock: 57,
+  leftOption: 58,
+  leftControl: 59,
+  rightShift: 60,
+  rightOption: 61,
+  rightControl: 62,
+  fn: 63,
+});
+
 const hardwareTypes = new Set(
   Object.values(eventTypes).filter((t) => t !== eventTypes.tapDisabledByTimeout &&
                                           t !== eventTypes.tapDisabledByUserInput));
@@ -126,6 +152,22 @@ function checkTimeout(where, ms) {
   return checkInteger(where, 'ms', ms, 0, MAX_TIMEOUT_MS);
 }
 
+// Result codes of the native key call (desktop_sim_key_result).
+const KEY_NOT_DOWN = -2;
+const KEY_ALREADY_DOWN = -1;
+
+function keyResult(where, keycode, down) {
+  checkInteger(where, 'keycode', keycode, 0, 0xffff);
+  const result = native.hidKey(keycode, down);
+  if (result === KEY_ALREADY_DOWN) {
+    throw new Error(`${where}: key ${keycode} is already down (a keyboard cannot press it again)`);
+  }
+  if (result === KEY_NOT_DOWN) {
+    throw new Error(`${where}: key ${keycode} is not down (a keyboard cannot release it)`);
+  }
+  return result === 1;
+}
+
 const hid = Object.freeze({
   // Sends one hardware event through the taps; true when it reached the applications.
   send(event) {
@@ -137,6 +179,21 @@ const hid = Object.freeze({
     checkInteger('hid.sendMany(event, count)', 'count', count, 0, Number.MAX_SAFE_INTEGER);
     return native.hidSendMany(...args, count);
   },
+  // Presses a key as a Mac keyboard does (see the keyboard section of the README): a modifier
+  // key gives a flags-changed event, any other key a key-down event, each carrying the flags of
+  // every modifier then held. Answers as send().
+  keyDown(keycode) {
+    return keyResult('hid.keyDown(keycode)', keycode, true);
+  },
+  // Releases a held key; answers as send().
+  keyUp(keycode) {
+    return keyResult('hid.keyUp(keycode)', keycode, false);
+  },
+  // Key codes held down, in the order they went down.
+  keysDown: () => native.keysDown(),
+  // The flags of every modifier held now (Caps Lock included): what keyboard events carry, and
+  // what events created with no source start with.
+  keyboardFlags: () => native.keyboardFlags(),
   // Disables every enabled tap as the system does, notifies each, and returns once the
   // notifications were handled (at most the tap timeout); answers the number disabled.
   disableTaps(reason) {
@@ -492,6 +549,8 @@ module.exports = Object.freeze({
   waitFor,
   eventTypes,
   eventFlags,
+  deviceFlags,
+  keyCodes,
   fixtures: Object.freeze({ probeTap }),
   // Events the program posted that reached the applications since reset() or clearPosted(),
   // oldest first (all of them unless setPostedLimit keeps fewer), and their total count.

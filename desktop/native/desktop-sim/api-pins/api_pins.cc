@@ -3,6 +3,7 @@
 // and against desktop-sim: a stand-in that drifts from the platform breaks its own build.
 #include <ApplicationServices/ApplicationServices.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <type_traits>
 
@@ -137,6 +138,15 @@ constexpr ValueRow kValues[] = {
     {kCGEventFlagMaskHelp, 0x00400000},
     {kCGEventFlagMaskSecondaryFn, 0x00800000},
     {kCGEventFlagMaskNonCoalesced, 0x00000100},
+    // Device-dependent modifier bits (IOLLEvent.h, which CGEventTypes.h includes)
+    {NX_DEVICELCTLKEYMASK, 0x00000001},
+    {NX_DEVICELSHIFTKEYMASK, 0x00000002},
+    {NX_DEVICERSHIFTKEYMASK, 0x00000004},
+    {NX_DEVICELCMDKEYMASK, 0x00000008},
+    {NX_DEVICERCMDKEYMASK, 0x00000010},
+    {NX_DEVICELALTKEYMASK, 0x00000020},
+    {NX_DEVICERALTKEYMASK, 0x00000040},
+    {NX_DEVICERCTLKEYMASK, 0x00002000},
     // CGEventField
     {kCGMouseEventNumber, 0},
     {kCGMouseEventClickState, 1},
@@ -337,6 +347,27 @@ static_assert(kSame<decltype(&CFRunLoopRemoveSource),
 static_assert(kSame<decltype(&CFRunLoopContainsSource),
                     Boolean (*)(CFRunLoopRef, CFRunLoopSourceRef, CFRunLoopMode)>);
 static_assert(kSame<decltype(&CFRunLoopSourceInvalidate), void (*)(CFRunLoopSourceRef)>);
+static_assert(kSame<decltype(&CFRunLoopSourceCreate),
+                    CFRunLoopSourceRef (*)(CFAllocatorRef, CFIndex, CFRunLoopSourceContext*)>);
+static_assert(kSame<decltype(&CFRunLoopSourceSignal), void (*)(CFRunLoopSourceRef)>);
+// The version-0 context: its fields in the SDK's order, with the SDK's types.
+static_assert(kSame<decltype(CFRunLoopSourceContext::version), CFIndex>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::info), void*>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::retain), const void* (*)(const void*)>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::release), void (*)(const void*)>);
+static_assert(
+    kSame<decltype(CFRunLoopSourceContext::copyDescription), CFStringRef (*)(const void*)>);
+static_assert(
+    kSame<decltype(CFRunLoopSourceContext::equal), Boolean (*)(const void*, const void*)>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::hash), CFHashCode (*)(const void*)>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::schedule),
+                    void (*)(void*, CFRunLoopRef, CFRunLoopMode)>);
+static_assert(
+    kSame<decltype(CFRunLoopSourceContext::cancel), void (*)(void*, CFRunLoopRef, CFRunLoopMode)>);
+static_assert(kSame<decltype(CFRunLoopSourceContext::perform), void (*)(void*)>);
+static_assert(offsetof(CFRunLoopSourceContext, info) == sizeof(CFIndex));
+static_assert(offsetof(CFRunLoopSourceContext, perform) == sizeof(CFIndex) + 8 * sizeof(void*));
+static_assert(sizeof(CFRunLoopSourceContext) == sizeof(CFIndex) + 9 * sizeof(void*));
 static_assert(kSame<decltype(&CFMachPortCreateRunLoopSource),
                     CFRunLoopSourceRef (*)(CFAllocatorRef, CFMachPortRef, CFIndex)>);
 static_assert(kSame<decltype(&CFMachPortInvalidate), void (*)(CFMachPortRef)>);

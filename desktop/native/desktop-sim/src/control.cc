@@ -32,6 +32,7 @@ void desktop_sim_reset(void) {
   s.fail_event_every = 0;
   s.event_create_calls = 0;
   s.callback_times = desktop_sim::CallbackTimes();
+  desktop_sim::ResetKeyboard();
   desktop_sim::ResetAccessibility();
   desktop_sim::ResetPermissions();
 }

@@ -82,6 +82,30 @@ Napi::Value HidSendMany(const Napi::CallbackInfo& info) {
   return Napi::Number::New(info.Env(), static_cast<double>(reached));
 }
 
+// Answers the result code of desktop_sim_hid_key; index.js turns the refusals into errors.
+Napi::Value HidKey(const Napi::CallbackInfo& info) {
+  if (info.Length() < 2 || !info[0].IsNumber() || !info[1].IsBoolean()) {
+    ThrowType(info.Env(), "internal: (keycode, down)");
+    return info.Env().Null();
+  }
+  const auto keycode = static_cast<uint16_t>(info[0].As<Napi::Number>().Uint32Value());
+  return Napi::Number::New(info.Env(),
+                           desktop_sim_hid_key(keycode, info[1].As<Napi::Boolean>().Value()));
+}
+
+Napi::Value KeysDown(const Napi::CallbackInfo& info) {
+  Napi::Env env = info.Env();
+  std::vector<uint16_t> keys(desktop_sim_keys_down(nullptr, 0) + 8);
+  keys.resize(std::min(keys.size(), desktop_sim_keys_down(keys.data(), keys.size())));
+  Napi::Array result = Napi::Array::New(env, keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) result.Set(i, Napi::Number::New(env, keys[i]));
+  return result;
+}
+
+Napi::Value KeyboardFlags(const Napi::CallbackInfo& info) {
+  return Unsigned64(info.Env(), desktop_sim_keyboard_flags());
+}
+
 Napi::Value HidDisableTaps(const Napi::CallbackInfo& info) {
   const bool user_input = info.Length() > 0 && info[0].ToBoolean().Value();
   const size_t disabled = desktop_sim_hid_disable_taps(user_input ? DESKTOP_SIM_DISABLE_USER_INPUT
@@ -644,6 +668,9 @@ constexpr Export kExports[] = {
     {"reset", Reset},
     {"hidSend", HidSend},
     {"hidSendMany", HidSendMany},
+    {"hidKey", HidKey},
+    {"keysDown", KeysDown},
+    {"keyboardFlags", KeyboardFlags},
     {"hidDisableTaps", HidDisableTaps},
     {"taps", Taps},
     {"refuseTaps", RefuseTaps},

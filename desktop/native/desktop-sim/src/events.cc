@@ -33,7 +33,10 @@ bool IsMouseType(CGEventType type) {
 }
 
 // Lock held. The desktop has no event sources; code that makes one elsewhere passes a pointer
-// this desktop never handed out.
+// this desktop never handed out. An event created with no source takes its modifier flags from
+// the combined session state: on macOS the modifier state of the system's keyboard and of every
+// other source is combined into synthetic events by default, so a key the user holds shows in
+// the flags of an event the program makes, until the program sets the flags itself.
 void CheckNoSource(CGEventSourceRef source, const char* function) {
   if (source != nullptr) {
     RecordMisuse(Misuse::kBadArgument, function,
@@ -111,6 +114,7 @@ CGEventRef CGEventCreateMouseEvent(CGEventSourceRef source, CGEventType mouseTyp
   }
   if (desktop_sim::CreationFails()) return nullptr;
   __CGEvent* event = desktop_sim::NewEvent(mouseType, true);
+  event->flags = desktop_sim::KeyboardModifierFlags();  // the combined session state, as below
   event->location = mouseCursorPosition;
   desktop_sim::SetField(event, kCGMouseEventButtonNumber, mouseButton);
   return event;
@@ -121,9 +125,11 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
   desktop_sim::CheckNoSource(source, "CGEventCreateKeyboardEvent");
   if (desktop_sim::CreationFails()) return nullptr;
   __CGEvent* event = desktop_sim::NewEvent(keyDown ? kCGEventKeyDown : kCGEventKeyUp, true);
-  // Not zero, so that code which keeps, replaces or adds to the creation flags can be told
-  // apart by what the applications receive.
-  event->flags = desktop_sim::kKeyboardCreationFlags;
+  // Never zero, so that code which keeps, replaces or adds to the creation flags can be told
+  // apart by what the applications receive; and with no source the event starts from the
+  // combined session state, so the modifiers the user holds now ride along unless the program
+  // sets the flags itself.
+  event->flags = desktop_sim::kKeyboardCreationFlags | desktop_sim::KeyboardModifierFlags();
   desktop_sim::SetField(event, kCGKeyboardEventKeycode, virtualKey);
   return event;
 }
@@ -149,6 +155,7 @@ CGEventRef CGEventCreateScrollWheelEvent(CGEventSourceRef source, CGScrollEventU
   }
   if (desktop_sim::CreationFails()) return nullptr;
   __CGEvent* event = desktop_sim::NewEvent(kCGEventScrollWheel, true);
+  event->flags = desktop_sim::KeyboardModifierFlags();
   desktop_sim::SetField(event, kCGScrollWheelEventDeltaAxis1, wheels[0]);
   desktop_sim::SetField(event, kCGScrollWheelEventDeltaAxis2, wheels[1]);
   if (wheelCount == desktop_sim::kMaxWheels) {

@@ -92,7 +92,9 @@ struct RunLoopEntry {
 struct __CFRunLoop : desktop_sim::Object {
   std::thread::id owner;
   bool owner_alive;
-  bool stop_pending;  // a stop that no run has consumed yet
+  // The stop flag of the innermost run in progress. CFRunLoopStop sets it only while a run is in
+  // progress; every run starts with it clear and the outer run gets its own back afterwards.
+  bool stop_pending;
   int run_depth;
   std::condition_variable cv;
   std::vector<RunLoopEntry> entries;
@@ -101,6 +103,13 @@ struct __CFRunLoop : desktop_sim::Object {
 struct __CFRunLoopSource : desktop_sim::Object {
   bool valid;
   CFIndex order;
+  // Version-0 sources (CFRunLoopSourceCreate): their perform callback and info, and whether a
+  // signal waits for a run to serve it. A tap's port source is no version-0 source: signalling
+  // it marks it, and no run ever serves that.
+  bool version0;
+  void (*perform)(void* info);
+  void* info;
+  bool signaled;
   __CFMachPort* port;                 // the port it belongs to (the source holds a reference)
   std::vector<__CFRunLoop*> holders;  // one entry per (run loop, mode) that holds it
 };
@@ -246,6 +255,10 @@ struct State {
   bool revocation_watch_running = false;
   std::condition_variable revocation_cv;  // permissions, tap enabling or the delay changed
 
+  // The keyboard (keyboard.cc): keys held down, in the order they went down, and Caps Lock.
+  std::vector<uint16_t> keys_down;
+  bool caps_lock = false;
+
   State();
 };
 
@@ -315,6 +328,9 @@ void WakeLoopsHolding(const __CFRunLoopSource* source);
 void TeardownRunLoop(__CFRunLoop* loop);
 void TeardownSource(__CFRunLoopSource* source);
 void TeardownPort(__CFMachPort* port);
+// Serves one signalled version-0 source of loop in mode, if there is one: clears its signal and
+// calls its perform with the lock released. True when one was served.
+bool PerformSignaledSource(__CFRunLoop* loop, const std::u16string& mode, Lock& lock);
 // Services one queued work item for a source of loop in mode, if there is one. Releases the
 // lock while callbacks run.
 enum class Serviced { kNothing, kNoCallback, kHandled };
@@ -357,6 +373,12 @@ void WakeRevocationWatch();
 void ResetPermissions();
 // Disables the tap as the system does for a slow one and queues the timeout notification.
 void DisableByTimeout(const std::shared_ptr<Tap>& tap);
+
+// --- the keyboard (lock held) ---
+// Flags of every modifier held now (device-independent masks and device-dependent bits), Caps
+// Lock included: what each keyboard event carries, and the combined session state.
+CGEventFlags KeyboardModifierFlags();
+void ResetKeyboard();
 
 // --- the HID system (takes the lock itself) ---
 uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count);

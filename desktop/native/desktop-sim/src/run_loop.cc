@@ -1,5 +1,6 @@
 // Run loops: one per thread, made on first use and held by that thread until it ends; sources
-// per mode; runs that service queued tap work; stop and wake-up from any thread.
+// per mode; runs that serve signalled version-0 sources and queued tap work; stop and wake-up
+// from any thread.
 #include "internal.h"
 
 #include <algorithm>
@@ -76,6 +77,29 @@ bool LoopHasSourceInMode(const __CFRunLoop* loop, const __CFRunLoopSource* sourc
 
 void WakeLoopsHolding(const __CFRunLoopSource* source) {
   for (__CFRunLoop* loop : source->holders) loop->cv.notify_all();
+}
+
+bool PerformSignaledSource(__CFRunLoop* loop, const std::u16string& mode, Lock& lock) {
+  __CFRunLoopSource* chosen = nullptr;
+  for (const RunLoopEntry& entry : loop->entries) {
+    __CFRunLoopSource* source = entry.source;
+    if (!source->version0 || !source->valid || !source->signaled) continue;
+    if (!EntryMatchesMode(entry, mode)) continue;
+    if (chosen == nullptr || source->order < chosen->order) chosen = source;
+  }
+  if (chosen == nullptr) return false;
+  // As CoreFoundation does, the signal is cleared before perform runs, so a signal that arrives
+  // during perform is served by a later pass.
+  chosen->signaled = false;
+  void (*const perform)(void*) = chosen->perform;
+  void* const info = chosen->info;
+  if (perform == nullptr) return true;
+  chosen->system_refs++;  // perform may invalidate or release it; the object outlives the call
+  lock.unlock();
+  perform(info);
+  lock.lock();
+  DropSystemRef(chosen, "run loop source perform");
+  return true;
 }
 
 void RemoveSourceEverywhere(__CFRunLoopSource* source) {
@@ -165,9 +189,12 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds
     return kCFRunLoopRunFinished;
   }
   const std::u16string mode_name = desktop_sim::Utf16Of(mode_string);
-  // An empty mode finishes at once and leaves a pending stop for a later run, as on macOS.
+  // An empty mode finishes at once, without ever being the current mode.
   if (!desktop_sim::ModeHasSources(loop, mode_name)) return kCFRunLoopRunFinished;
   const desktop_sim::Clock::time_point deadline = desktop_sim::DeadlineAfter(seconds);
+  // Every run starts afresh: a stop meant for an enclosing run stays with that run.
+  const bool enclosing_stop = loop->stop_pending;
+  loop->stop_pending = false;
   loop->run_depth++;
   CFRunLoopRunResult result = kCFRunLoopRunTimedOut;
   for (;;) {
@@ -175,6 +202,13 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds
       loop->stop_pending = false;
       result = kCFRunLoopRunStopped;
       break;
+    }
+    if (desktop_sim::PerformSignaledSource(loop, mode_name, lock)) {
+      if (returnAfterSourceHandled && !loop->stop_pending) {
+        result = kCFRunLoopRunHandledSource;
+        break;
+      }
+      continue;
     }
     const desktop_sim::Serviced serviced =
         desktop_sim::ServiceOne(loop, mode_name, lock, returnAfterSourceHandled != 0);
@@ -194,6 +228,7 @@ CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds
     loop->cv.wait_until(lock, deadline);
   }
   loop->run_depth--;
+  loop->stop_pending = enclosing_stop;
   return result;
 }
 
@@ -207,7 +242,9 @@ void CFRunLoopRun(void) {
 void CFRunLoopStop(CFRunLoopRef rl) {
   Lock lock(S().mu);
   auto* loop = UseAs<__CFRunLoop>(rl, desktop_sim::kRunLoopTypeId, "CFRunLoopStop");
-  if (loop == nullptr) return;
+  // Only a run in progress can be stopped (CoreFoundation sets the flag only while the loop has
+  // a current mode); a stop between two runs is lost.
+  if (loop == nullptr || loop->run_depth == 0) return;
   loop->stop_pending = true;
   loop->cv.notify_all();
 }
@@ -215,6 +252,8 @@ void CFRunLoopStop(CFRunLoopRef rl) {
 void CFRunLoopWakeUp(CFRunLoopRef rl) {
   Lock lock(S().mu);
   auto* loop = UseAs<__CFRunLoop>(rl, desktop_sim::kRunLoopTypeId, "CFRunLoopWakeUp");
+  // Wakes a run that waits; a loop not waiting has nothing to wake and the call is lost. What
+  // must not be lost is a signalled source, which every run serves before it waits.
   if (loop != nullptr) loop->cv.notify_all();
 }
 
@@ -280,7 +319,51 @@ void CFRunLoopSourceInvalidate(CFRunLoopSourceRef source) {
                                        "CFRunLoopSourceInvalidate");
   if (src == nullptr || !src->valid) return;
   src->valid = false;
+  src->signaled = false;
   desktop_sim::RemoveSourceEverywhere(src);
+}
+
+CFRunLoopSourceRef CFRunLoopSourceCreate(CFAllocatorRef allocator, CFIndex order,
+                                         CFRunLoopSourceContext* context) {
+  (void)allocator;
+  Lock lock(S().mu);
+  if (context == nullptr) {
+    RecordMisuse(Misuse::kNullArgument, "CFRunLoopSourceCreate", "NULL context");
+    return nullptr;
+  }
+  if (context->version != 0) {
+    RecordMisuse(Misuse::kBadArgument, "CFRunLoopSourceCreate",
+                 "context version %ld: only version-0 sources are modelled",
+                 static_cast<long>(context->version));
+    return nullptr;
+  }
+  if (context->retain != nullptr || context->release != nullptr ||
+      context->copyDescription != nullptr || context->equal != nullptr ||
+      context->hash != nullptr || context->schedule != nullptr || context->cancel != nullptr) {
+    RecordMisuse(Misuse::kBadArgument, "CFRunLoopSourceCreate",
+                 "only perform and info are modelled: the other context callbacks are never "
+                 "called here, pass NULL");
+  }
+  auto* source = new __CFRunLoopSource();
+  source->valid = true;
+  source->order = order;
+  source->port = nullptr;
+  source->version0 = true;
+  // The context is copied, as on macOS: the caller's structure may go away.
+  source->perform = context->perform;
+  source->info = context->info;
+  source->signaled = false;
+  desktop_sim::InitObject(source, desktop_sim::kRunLoopSourceTypeId, true);
+  return source;
+}
+
+void CFRunLoopSourceSignal(CFRunLoopSourceRef source) {
+  Lock lock(S().mu);
+  auto* src =
+      UseAs<__CFRunLoopSource>(source, desktop_sim::kRunLoopSourceTypeId, "CFRunLoopSourceSignal");
+  // Marks it only; the signal waits for a run of a loop that holds the source, and it takes
+  // CFRunLoopWakeUp to end a wait already in progress.
+  if (src != nullptr && src->valid) src->signaled = true;
 }
 
 Boolean CFRunLoopSourceIsValid(CFRunLoopSourceRef source) {
@@ -306,6 +389,10 @@ CFRunLoopSourceRef CFMachPortCreateRunLoopSource(CFAllocatorRef allocator, CFMac
   source->valid = true;
   source->order = order;
   source->port = mach_port;
+  source->version0 = false;
+  source->perform = nullptr;
+  source->info = nullptr;
+  source->signaled = false;
   desktop_sim::InitObject(source, desktop_sim::kRunLoopSourceTypeId, true);
   mach_port->system_refs++;
   mach_port->source = source;

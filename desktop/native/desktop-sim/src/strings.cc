@@ -240,7 +240,9 @@ struct Conversion {
 
 // The conversion loop shared by CFStringGetBytes and CFStringGetCString: stops at the first
 // character that does not fit the buffer, or that the encoding cannot represent when no loss
-// byte is given. A surrogate pair is one character and is never split.
+// byte is given. A surrogate pair is one character and is never split. UTF-8 never takes the
+// loss byte: CoreFoundation's UTF-8 converter is strict and is called without the lossy flag,
+// so an unpaired surrogate ends the conversion there, loss byte or not.
 Conversion Convert(const __CFString* string, CFRange range, Codec codec, UInt8 loss_byte,
                    bool external, UInt8* buffer, CFIndex capacity) {
   Conversion done;
@@ -265,7 +267,7 @@ Conversion Convert(const __CFString* string, CFRange range, Codec codec, UInt8 l
     UInt8 encoded[4];
     int size = 0;
     if (!EncodeChar(cp, codec, encoded, &size)) {
-      if (loss_byte == 0) break;
+      if (loss_byte == 0 || codec == Codec::kUtf8) break;
       encoded[0] = loss_byte;
       size = 1;
     }

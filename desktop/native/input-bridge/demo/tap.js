@@ -6,11 +6,11 @@
 const bridge = require('..');
 const sim = require('../../desktop-sim');
 
-const FN = 0x800000;
-const COMMAND = 0x100000;
-const SHIFT = 0x20000;
+const K = sim.keyCodes;
 
-// System button numbers count from 0: 3 and 4 are the mouse's buttons 4 and 5.
+// System button numbers count from 0: 3 and 4 are the mouse's buttons 4 and 5. Keys go through
+// the simulated keyboard, which sends what a Mac keyboard sends (flags-changed events carrying
+// every held modifier's flags).
 const SCRIPT = [
   ['press mouse button 4', { type: 25, button: 3 }],
   ['release mouse button 4', { type: 26, button: 3 }],
@@ -18,14 +18,21 @@ const SCRIPT = [
   ['press mouse button 5', { type: 25, button: 4 }],
   ['release mouse button 5', { type: 26, button: 4 }],
   ['press the middle button (not watched)', { type: 25, button: 2 }],
-  ['press Fn', { type: 12, keycode: 63, flags: FN }],
-  ['press Shift while Fn is held', { type: 12, keycode: 56, flags: FN | SHIFT }],
-  ['release Shift and Fn', { type: 12, keycode: 63, flags: 0 }],
-  ['press the left Command key (not watched)', { type: 12, keycode: 55, flags: COMMAND }],
-  ['release the left Command key', { type: 12, keycode: 55, flags: 0 }],
-  ['press the right Command key', { type: 12, keycode: 54, flags: COMMAND }],
-  ['release the right Command key', { type: 12, keycode: 54, flags: 0 }],
+  ['press Fn', { keyDown: K.fn }],
+  ['press Shift while Fn is held', { keyDown: K.leftShift }],
+  ['release Shift', { keyUp: K.leftShift }],
+  ['release Fn', { keyUp: K.fn }],
+  ['press the left Command key (not watched)', { keyDown: K.leftCommand }],
+  ['press the right Command key', { keyDown: K.rightCommand }],
+  ['release it, left Command still held', { keyUp: K.rightCommand }],
+  ['release the left Command key', { keyUp: K.leftCommand }],
 ];
+
+function perform(step) {
+  if (step.keyDown !== undefined) return sim.hid.keyDown(step.keyDown);
+  if (step.keyUp !== undefined) return sim.hid.keyUp(step.keyUp);
+  return sim.hid.send(step);
+}
 
 async function main() {
   const received = [];
@@ -38,7 +45,7 @@ async function main() {
       continue;
     }
     const before = received.length;
-    const reached = sim.hid.send(event);
+    const reached = perform(event);
     // Records travel to this thread through the host's queue: give it a turn.
     await new Promise((resolve) => setImmediate(resolve));
     const records = received.slice(before).map((r) => JSON.stringify(r)).join(' ') || '(no record)';

@@ -55,6 +55,11 @@ Napi::ThreadSafeFunction g_tsfn;
 // is kept until stop has joined the thread and is released there, so stop can never wake a
 // run loop that has already been given up.
 std::atomic<CFRunLoopRef> g_tapRunLoop{nullptr};
+// The tap thread's wake-up: a version-0 source in its run loop whose perform stops the loop from
+// inside the run. stop signals it, and a signal waits for the next run when it lands between two
+// runs, where a bare CFRunLoopStop would be lost. Owned like g_tapRunLoop: stored by the tap
+// thread, released by stop after the join.
+std::atomic<CFRunLoopSourceRef> g_wakeSource{nullptr};
 // Written and read only on the tap thread.
 CFMachPortRef g_tap = nullptr;
 CFRunLoopSourceRef g_tapSource = nullptr;
@@ -78,6 +83,12 @@ static_assert(kTapEventMask == 0x6001000, "tap mask covers flags-changed and oth
 
 constexpr CFTimeInterval kRunSliceSeconds = 0.5;
 constexpr int64_t kRightCommandKeyCode = 54;
+// IOLLEvent.h's device-dependent modifier bits: which key of each pair is down. Keyboards set
+// them in the flags of every event.
+constexpr CGEventFlags kDeviceModifierBits =
+    NX_DEVICELCTLKEYMASK | NX_DEVICELSHIFTKEYMASK | NX_DEVICERSHIFTKEYMASK | NX_DEVICELCMDKEYMASK |
+    NX_DEVICERCMDKEYMASK | NX_DEVICELALTKEYMASK | NX_DEVICERALTKEYMASK | NX_DEVICERCTLKEYMASK;
+static_assert(kDeviceModifierBits == 0x207f, "the eight device-dependent modifier bits");
 constexpr int32_t kMinSuppressibleButton = 1;
 constexpr int32_t kMaxSuppressibleButton = 31;
 
@@ -175,12 +186,19 @@ void HandleFlagsChanged(CGEventRef event) {
   const bool fnDown = (flags & kCGEventFlagMaskSecondaryFn) != 0;
   if (g_fnDown.exchange(fnDown) != fnDown) ReportModifierEdge(Modifier::kFn, fnDown);
 
-  // The Command flag is shared by both Command keys, so only a change of the right key's own
-  // key code may move the right Command state.
-  if (CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode) != kRightCommandKeyCode) return;
-  const bool commandDown = (flags & kCGEventFlagMaskCommand) != 0;
-  if (g_rightCmdDown.exchange(commandDown) != commandDown) {
-    ReportModifierEdge(Modifier::kRightCommand, commandDown);
+  bool rightCommandDown;
+  if ((flags & kDeviceModifierBits) != 0) {
+    // A keyboard's event: the right key's own device bit, whichever key changed. The Command
+    // mask would not do, as it stays set while the left key is still down.
+    rightCommandDown = (flags & NX_DEVICERCMDKEYMASK) != 0;
+  } else {
+    // No device bits at all (synthetic events from other software): the Command mask shared by
+    // both keys, so only a change of the right key's own key code may move the state.
+    if (CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode) != kRightCommandKeyCode) return;
+    rightCommandDown = (flags & kCGEventFlagMaskCommand) != 0;
+  }
+  if (g_rightCmdDown.exchange(rightCommandDown) != rightCommandDown) {
+    ReportModifierEdge(Modifier::kRightCommand, rightCommandDown);
   }
 }
 
@@ -252,22 +270,43 @@ void RemoveTap(CFRunLoopRef runLoop) {
   }
 }
 
+void StopCurrentRunLoop(void* /*info*/) {
+  CFRunLoopStop(CFRunLoopGetCurrent());
+}
+
+// Null when the source cannot be made; stop then falls back on the loop's 0.5-second slices.
+CFRunLoopSourceRef AddWakeSource(CFRunLoopRef runLoop) {
+  CFRunLoopSourceContext context{};  // version 0, no info, nothing to retain
+  context.perform = StopCurrentRunLoop;
+  CFRunLoopSourceRef source = CFRunLoopSourceCreate(kCFAllocatorDefault, 0, &context);
+  if (source != nullptr) CFRunLoopAddSource(runLoop, source, kCFRunLoopCommonModes);
+  return source;
+}
+
 void TapThreadMain() {
   CFRunLoopRef runLoop = CFRunLoopGetCurrent();
   CFRetain(runLoop);
-  g_tapRunLoop.store(runLoop, std::memory_order_release);
+  g_tapRunLoop.store(runLoop, std::memory_order_seq_cst);
+  // A stop that came first leaves nothing to install: stop is waiting in the join.
+  if (!g_running.load(std::memory_order_seq_cst)) return;
 
   if (!InstallTap(runLoop)) {
     ReportStartFailed();
     return;
   }
-  // A stop that lands before the first run is still seen: either the flag is already clear, or
-  // the pending stop makes the next run return at once.
+  // The source is published before the loop's first look at g_running, and stop clears
+  // g_running before it looks for the source (both in one sequentially consistent order):
+  // either stop finds the source and signals it, or the loop finds the flag already clear.
   // A revoked tap ends the loop too; g_running stays set until stop, as after a refused tap.
-  while (g_running.load(std::memory_order_acquire) &&
+  CFRunLoopSourceRef wake = AddWakeSource(runLoop);
+  g_wakeSource.store(wake, std::memory_order_seq_cst);
+  while (g_running.load(std::memory_order_seq_cst) &&
          !g_tapRevoked.load(std::memory_order_acquire)) {
     CFRunLoopRunInMode(kCFRunLoopDefaultMode, kRunSliceSeconds, false);
   }
+  // Out of every loop from here on: a later signal from stop does nothing. The reference stays
+  // for stop to release after the join.
+  if (wake != nullptr) CFRunLoopSourceInvalidate(wake);
   RemoveTap(runLoop);
 }
 
@@ -284,6 +323,21 @@ enum class TsfnDisposal {
   kDiscard,  // teardown and exit: the host closes the function itself; calling it is unsafe
 };
 
+// Makes the tap thread leave its run at once, wherever it is: inside a run, the source's perform
+// stops that run; between two runs, the signal waits and the next run returns as it starts.
+// Harmless once the thread has left its loop (a refused tap, or a thread that ended on its
+// own): the source is then invalid and the loop runs no more, so both calls do nothing.
+void WakeTapThread() {
+  CFRunLoopSourceRef wake = g_wakeSource.load(std::memory_order_seq_cst);
+  CFRunLoopRef runLoop = g_tapRunLoop.load(std::memory_order_seq_cst);
+  if (wake != nullptr) CFRunLoopSourceSignal(wake);
+  if (runLoop == nullptr) return;
+  // Without a source only a run in progress can be stopped; the thread then sees the cleared
+  // flag after its current slice at the latest.
+  if (wake == nullptr) CFRunLoopStop(runLoop);
+  CFRunLoopWakeUp(runLoop);
+}
+
 // Caller holds g_lifecycleMutex. Returns false when the tap was not running.
 bool EndTap(TsfnDisposal disposal) {
   if (!g_running.load(std::memory_order_acquire)) return false;
@@ -291,15 +345,16 @@ bool EndTap(TsfnDisposal disposal) {
     // Past this point the environment may be going away: stop queueing before anything else.
     g_tsfnActive.store(false, std::memory_order_release);
   }
-  g_running.store(false, std::memory_order_release);
-  if (CFRunLoopRef runLoop = g_tapRunLoop.load(std::memory_order_acquire)) {
-    CFRunLoopStop(runLoop);
-  }
+  g_running.store(false, std::memory_order_seq_cst);
+  WakeTapThread();
   if (g_tapThread.joinable) {
     pthread_join(g_tapThread.handle, nullptr);
     g_tapThread.joinable = false;
   }
-  // The thread has ended: nothing else can touch the loop reference now.
+  // The thread has ended: nothing else can touch these references now.
+  if (CFRunLoopSourceRef wake = g_wakeSource.exchange(nullptr, std::memory_order_acq_rel)) {
+    CFRelease(wake);
+  }
   if (CFRunLoopRef runLoop = g_tapRunLoop.exchange(nullptr, std::memory_order_acq_rel)) {
     CFRelease(runLoop);
   }
@@ -750,7 +805,11 @@ size_t SliceLength(const std::u16string& text, size_t offset) {
   return kTypeSliceUnits;
 }
 
+// An event made with no source starts with the modifiers the user holds (the combined session
+// state), and typed text must not turn into shortcuts while a push-to-talk key is down: its flags
+// are set to none.
 void PostTypedEvent(CGEventRef event, const char16_t* units, size_t count) {
+  CGEventSetFlags(event, 0);
   CGEventKeyboardSetUnicodeString(event, count, reinterpret_cast<const UniChar*>(units));
   PostAndRelease(event);
 }
@@ -780,16 +839,35 @@ Napi::Value PostType(const Napi::CallbackInfo& info) {
 // A length-counted UTF-8 byte string.
 using Text = std::string;
 
+constexpr char kLossByte = '?';
+constexpr CFIndex kMaxUtf8CharBytes = 4;
+
+// The whole text, an unpaired surrogate (which UTF-8 cannot carry) as the loss byte.
+// CoreFoundation's UTF-8 conversion is strict and never writes the loss byte: it stops at such a
+// unit, so the conversion resumes past it, once per unpaired surrogate.
 Text CfStringToUtf8(CFStringRef string) {
   if (string == nullptr) return Text();
   const CFIndex length = CFStringGetLength(string);
   const CFIndex max = CFStringGetMaximumSizeForEncoding(length, kCFStringEncodingUTF8);
+  // Three bytes per unit bounds every character, and a lost unit takes one.
   Text buffer(static_cast<size_t>(std::max<CFIndex>(max, 0)) + 1, '\0');
+  const auto capacity = static_cast<CFIndex>(buffer.size());
   CFIndex written = 0;
-  CFStringGetBytes(string, CFRangeMake(0, length), kCFStringEncodingUTF8, '?', false,
-                   reinterpret_cast<UInt8*>(&buffer[0]), static_cast<CFIndex>(buffer.size()),
-                   &written);
-  buffer.resize(static_cast<size_t>(std::max<CFIndex>(written, 0)));
+  CFIndex at = 0;
+  while (at < length) {
+    CFIndex used = 0;
+    const CFIndex converted = CFStringGetBytes(
+        string, CFRangeMake(at, length - at), kCFStringEncodingUTF8, kLossByte, false,
+        reinterpret_cast<UInt8*>(&buffer[static_cast<size_t>(written)]), capacity - written, &used);
+    written += std::max<CFIndex>(used, 0);
+    at += std::max<CFIndex>(converted, 0);
+    // Stopped short with room for any character left: the unit at `at` has no UTF-8 form.
+    // Without that room the buffer was too small after all, and what fitted is the answer.
+    if (at >= length || capacity - written < kMaxUtf8CharBytes) break;
+    buffer[static_cast<size_t>(written++)] = kLossByte;
+    ++at;
+  }
+  buffer.resize(static_cast<size_t>(written));
   return buffer;
 }
 

@@ -116,6 +116,10 @@ test('numbers and booleans read as text; other kinds, failures and no value read
     ['no value', el({ null: true }), 'text'],
     ['an error', el({ error: -25212 }), 'text'],
     ['a lone surrogate is the loss byte', el('a\ud800b'), 'text a?b'],
+    // The platform's UTF-8 conversion stops at each one; the text goes on past it.
+    ['unpaired surrogates anywhere, the rest intact', el('\udc00\u00e9\u{1F600}x\ud800\ud800'),
+     'text ?\u00e9\u{1F600}x??'],
+    ['halves in the wrong order are two losses', el('\ude00\ud83d'), 'text ??'],
     ['a surrogate pair is one character', el('\u{1F600}'), 'text \u{1F600}'],
   ]);
 });

@@ -107,7 +107,8 @@ const Posted = Object.freeze({
   key: (keycode, keyDown, flags = CREATED_KEY_FLAGS) => ({
     type: keyDown ? EventType.keyDown : EventType.keyUp, x: 0, y: 0, flags, keycode, keyDown,
   }),
-  typed: (text, keyDown) => ({ ...Posted.key(0, keyDown), text }),
+  // Typed text sets its flags to none, so it never carries the modifiers the user holds.
+  typed: (text, keyDown) => ({ ...Posted.key(0, keyDown, 0), text }),
 });
 
 // Runs one call on a clean posted log and answers its result and what reached the applications.

@@ -80,6 +80,23 @@ test('a long mixed text arrives whole, in order, and no slice splits a pair', ()
   assert.equal(received, text);
 });
 
+test('typed text carries no modifier, whatever keys the user holds', () => {
+  const K = sim.keyCodes;
+  const held = [
+    [K.leftShift],
+    [K.rightCommand],
+    [K.fn, K.leftControl, K.rightOption, K.leftCommand],
+    [K.capsLock],
+  ];
+  for (const keys of held) {
+    for (const key of keys) sim.hid.keyDown(key);
+    assert.notEqual(sim.hid.keyboardFlags(), 0);
+    const { events } = postedBy(() => bridge.postType(a(20)));
+    assert.deepEqual(events, pairs([a(16), a(4)]), `typed while holding ${keys}`);
+    sim.reset();
+  }
+});
+
 test('postType without a string raises the usage TypeError and posts nothing', () => {
   for (const args of [[], [42], [undefined], [null], [['a']], [new String('a')], [{}]]) {
     const { events } = postedBy(() => {

@@ -18,6 +18,21 @@ typedef CF_ENUM(SInt32, CFRunLoopRunResult) {
   kCFRunLoopRunHandledSource = 4,
 };
 
+// A version-0 source: the program signals it, and a run of a loop that holds it in the running
+// mode calls perform. Only version 0 is modelled; the other callbacks are not called.
+typedef struct {
+  CFIndex version;
+  void* info;
+  const void* (*retain)(const void* info);
+  void (*release)(const void* info);
+  CFStringRef (*copyDescription)(const void* info);
+  Boolean (*equal)(const void* info1, const void* info2);
+  CFHashCode (*hash)(const void* info);
+  void (*schedule)(void* info, CFRunLoopRef rl, CFRunLoopMode mode);
+  void (*cancel)(void* info, CFRunLoopRef rl, CFRunLoopMode mode);
+  void (*perform)(void* info);
+} CFRunLoopSourceContext;
+
 CF_EXPORT const CFRunLoopMode kCFRunLoopDefaultMode;
 CF_EXPORT const CFRunLoopMode kCFRunLoopCommonModes;
 
@@ -34,6 +49,9 @@ CF_EXPORT void CFRunLoopRemoveSource(CFRunLoopRef rl, CFRunLoopSourceRef source,
                                      CFRunLoopMode mode);
 CF_EXPORT Boolean CFRunLoopContainsSource(CFRunLoopRef rl, CFRunLoopSourceRef source,
                                           CFRunLoopMode mode);
+CF_EXPORT CFRunLoopSourceRef CFRunLoopSourceCreate(CFAllocatorRef allocator, CFIndex order,
+                                                   CFRunLoopSourceContext* context);
+CF_EXPORT void CFRunLoopSourceSignal(CFRunLoopSourceRef source);
 CF_EXPORT void CFRunLoopSourceInvalidate(CFRunLoopSourceRef source);
 CF_EXPORT Boolean CFRunLoopSourceIsValid(CFRunLoopSourceRef source);
 

@@ -4,6 +4,7 @@
 
 #include <CoreGraphics/CGBase.h>
 #include <CoreGraphics/CGRemoteOperation.h>
+#include <IOKit/hidsystem/IOLLEvent.h>
 
 CG_EXTERN_C_BEGIN
 

@@ -41,8 +41,8 @@ enum { DESKTOP_SIM_DEFAULT_TAP_TIMEOUT_MS = 1000 };
 
 // A fresh desktop: every tap gone (their ports invalid), refusal off, tap timeout back to its
 // default, every permission granted with the default revocation delay and no prompts or
-// held-back events counted, application event log and posted log emptied, event creation
-// failure off, and the ledger's baseline taken now.
+// held-back events counted, no key held, application event log and posted log emptied, event
+// creation failure off, and the ledger's baseline taken now.
 DESKTOP_SIM_EXPORT void desktop_sim_reset(void);
 
 // Delivers one hardware event through the taps; true when it reached the applications, false
@@ -53,6 +53,28 @@ DESKTOP_SIM_EXPORT bool desktop_sim_hid_send(const desktop_sim_event* event);
 // Delivers count copies of the event; returns how many reached the applications.
 DESKTOP_SIM_EXPORT uint64_t desktop_sim_hid_send_many(const desktop_sim_event* event,
                                                       uint64_t count);
+
+// The keyboard. desktop_sim_hid_key presses (down) or releases a key by its virtual key code and
+// sends the event a Mac keyboard produces: for a modifier key (both Shifts, Controls, Options and
+// Commands, Fn = 63, Caps Lock = 57) a flags-changed event with that key code, for any other key
+// a key-down or key-up event; its flags are those of every modifier then held (device-independent
+// masks, device-dependent bits) and the non-coalesced bit. Caps Lock is a lock: each press turns
+// its mask on or off. Answers as desktop_sim_hid_send (REACHED or REMOVED), or, changing and
+// sending nothing, ALREADY_DOWN / NOT_DOWN for a press of a key held or a release of a key not
+// held. reset() releases every key (sending nothing) and turns Caps Lock off.
+typedef enum desktop_sim_key_result {
+  DESKTOP_SIM_KEY_NOT_DOWN = -2,
+  DESKTOP_SIM_KEY_ALREADY_DOWN = -1,
+  DESKTOP_SIM_KEY_REMOVED = 0,
+  DESKTOP_SIM_KEY_REACHED = 1,
+} desktop_sim_key_result;
+
+DESKTOP_SIM_EXPORT int desktop_sim_hid_key(uint16_t keycode, bool down);
+// Keys held down, in the order they went down. Fills up to capacity and returns how many.
+DESKTOP_SIM_EXPORT size_t desktop_sim_keys_down(uint16_t* out, size_t capacity);
+// The flags of every modifier held now, Caps Lock included (the combined session state's
+// modifier flags, which events created with no source start with).
+DESKTOP_SIM_EXPORT uint64_t desktop_sim_keyboard_flags(void);
 
 // Disables every enabled tap and notifies each one (type 0xFFFFFFFE or 0xFFFFFFFF). Returns the
 // number of taps disabled once their notifications were handled, or after the tap timeout.

@@ -66,6 +66,32 @@ TEST_F(EventsTest, CreatedEventsAreOwnedAndCarryWhatTheyWereMadeWith) {
   ExpectBalanced();
 }
 
+TEST_F(EventsTest, EventsMadeWithNoSourceStartFromTheModifiersHeldUntilTheirFlagsAreSet) {
+  constexpr CGEventFlags kHeld = kCGEventFlagMaskShift | NX_DEVICELSHIFTKEYMASK |
+                                 kCGEventFlagMaskCommand | NX_DEVICERCMDKEYMASK;
+  ASSERT_EQ(desktop_sim_hid_key(56, true), DESKTOP_SIM_KEY_REACHED);
+  ASSERT_EQ(desktop_sim_hid_key(54, true), DESKTOP_SIM_KEY_REACHED);
+  ASSERT_EQ(desktop_sim_keyboard_flags(), kHeld);
+  CGEventRef key = CGEventCreateKeyboardEvent(nullptr, 0, true);
+  CGEventRef mouse =
+      CGEventCreateMouseEvent(nullptr, kCGEventLeftMouseDown, CGPointZero, kCGMouseButtonLeft);
+  CGEventRef scroll = CGEventCreateScrollWheelEvent(nullptr, kCGScrollEventUnitPixel, 1, 1);
+  EXPECT_EQ(CGEventGetFlags(key), kHeld | kCGEventFlagMaskNonCoalesced);
+  EXPECT_EQ(CGEventGetFlags(mouse), kHeld);
+  EXPECT_EQ(CGEventGetFlags(scroll), kHeld);
+  // Flags the program sets replace them, and the applications receive exactly those.
+  CGEventSetFlags(key, 0);
+  PostAndRelease(key);
+  ASSERT_EQ(Posted().size(), 1u);
+  EXPECT_EQ(Posted()[0].flags, 0u);
+  ASSERT_EQ(desktop_sim_hid_key(56, false), DESKTOP_SIM_KEY_REACHED);
+  ASSERT_EQ(desktop_sim_hid_key(54, false), DESKTOP_SIM_KEY_REACHED);
+  CGEventRef later = CGEventCreateKeyboardEvent(nullptr, 0, false);
+  EXPECT_EQ(CGEventGetFlags(later), kCGEventFlagMaskNonCoalesced) << "the keys are up again";
+  for (CGEventRef event : {mouse, scroll, later}) CFRelease(event);
+  ExpectBalanced();
+}
+
 TEST_F(EventsTest, ScrollWheelValuesComeFromTheVariadicArguments) {
   struct Case {
     uint32_t wheels;

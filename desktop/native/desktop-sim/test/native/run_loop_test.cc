@@ -1,4 +1,6 @@
-// Run loops: results of a run, stops before and during a run, sources per mode.
+// Run loops: results of a run, stops between and during runs, signalled sources, sources per
+// mode.
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -22,49 +24,136 @@ struct SourceFixture {
 
 class RunLoopTest : public SimTest {};
 
-TEST_F(RunLoopTest, AnEmptyModeFinishesAtOnceAndKeepsAPendingStop) {
+// A version-0 source that counts its performs and, when asked, stops the loop it runs in.
+struct Signalled {
+  int performs = 0;
+  bool stop_inside = false;
+  std::mutex mu;
+  std::condition_variable cv;
+  static void Perform(void* info) {
+    auto* self = static_cast<Signalled*>(info);
+    if (self->stop_inside) CFRunLoopStop(CFRunLoopGetCurrent());
+    std::lock_guard<std::mutex> lock(self->mu);
+    self->performs++;
+    self->cv.notify_all();
+  }
+  CFRunLoopSourceRef Create(CFIndex order = 0) {
+    CFRunLoopSourceContext context{};
+    context.info = this;
+    context.perform = Perform;
+    return CFRunLoopSourceCreate(kCFAllocatorDefault, order, &context);
+  }
+  int Performs() {
+    std::lock_guard<std::mutex> lock(mu);
+    return performs;
+  }
+  bool WaitPerforms(int count) {
+    std::unique_lock<std::mutex> lock(mu);
+    return cv.wait_for(lock, std::chrono::seconds(10), [&] { return performs >= count; });
+  }
+};
+
+TEST_F(RunLoopTest, AStopBetweenRunsIsLostAndAnEmptyModeFinishesAtOnce) {
   CFRunLoopRef loop = CFRunLoopGetCurrent();
   EXPECT_EQ(CFRunLoopGetCurrent(), loop) << "one loop per thread";
   CFRunLoopStop(loop);
   EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 10, false), kCFRunLoopRunFinished);
   SourceFixture fixture;
   CFRunLoopAddSource(loop, fixture.source, kCFRunLoopDefaultMode);
-  EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 10, false), kCFRunLoopRunStopped)
-      << "the stop that arrived before the run";
-  EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, false), kCFRunLoopRunTimedOut);
+  CFRunLoopStop(loop);
+  EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, false), kCFRunLoopRunTimedOut)
+      << "no run was in progress, so the stop did nothing";
+  CFRunLoopSourceSignal(fixture.source);
+  EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true), kCFRunLoopRunTimedOut)
+      << "a tap's source is no version-0 source: a signal has nothing to perform";
   CFRunLoopRemoveSource(loop, fixture.source, kCFRunLoopDefaultMode);
 }
 
-TEST_F(RunLoopTest, AStopFromAnotherThreadEndsTheRun) {
+TEST_F(RunLoopTest, ASignalWaitsForARunAndPerformCanStopThatRun) {
+  CFRunLoopRef loop = CFRunLoopGetCurrent();
+  Signalled signalled;
+  CFRunLoopSourceRef source = signalled.Create();
+  ASSERT_NE(source, nullptr);
+  EXPECT_EQ(CFGetTypeID(source), CFRunLoopSourceGetTypeID());
+  CFRunLoopSourceSignal(source);  // before the source is in any loop: still pending
+  CFRunLoopAddSource(loop, source, kCFRunLoopCommonModes);
+  EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true), kCFRunLoopRunHandledSource);
+  EXPECT_EQ(signalled.Performs(), 1);
+  EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.01, true), kCFRunLoopRunTimedOut)
+      << "one signal, one perform";
+
+  signalled.stop_inside = true;
+  CFRunLoopSourceSignal(source);
+  EXPECT_EQ(CFRunLoopRunInMode(kCFRunLoopDefaultMode, 60, false), kCFRunLoopRunStopped);
+  EXPECT_EQ(signalled.Performs(), 2);
+
+  CFRunLoopSourceSignal(source);
+  CFRunLoopSourceInvalidate(source);
+  EXPECT_FALSE(CFRunLoopSourceIsValid(source));
+  EXPECT_FALSE(CFRunLoopContainsSource(loop, source, kCFRunLoopCommonModes));
+  EXPECT_EQ(signalled.Performs(), 2) << "an invalidated source is never performed";
+  CFRelease(source);
+  ExpectBalanced();
+}
+
+TEST_F(RunLoopTest, ASignalAndWakeUpFromAnotherThreadReachARunInEveryInterleaving) {
+  // The runner runs short slices back to back, so the signal lands inside a wait, inside a run
+  // or between two runs; perform stops the run it finds itself in each time.
+  constexpr int kRounds = 200;
+  Signalled signalled;
+  signalled.stop_inside = true;
+  CFRunLoopSourceRef source = signalled.Create();
   std::mutex mu;
   std::condition_variable cv;
   CFRunLoopRef loop = nullptr;
-  CFRunLoopRunResult result = kCFRunLoopRunFinished;
-  bool running = false;
+  int stopped_runs = 0;
+  bool done = false;
   std::thread runner([&] {
-    SourceFixture fixture;
     CFRunLoopRef mine = CFRunLoopGetCurrent();
-    CFRunLoopAddSource(mine, fixture.source, kCFRunLoopCommonModes);
+    CFRunLoopAddSource(mine, source, kCFRunLoopDefaultMode);
     CFRetain(mine);
     {
       std::lock_guard<std::mutex> lock(mu);
       loop = mine;
-      running = true;
     }
     cv.notify_all();
-    result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, 60, false);
-    CFRunLoopRemoveSource(mine, fixture.source, kCFRunLoopCommonModes);
+    for (;;) {
+      const CFRunLoopRunResult result = CFRunLoopRunInMode(kCFRunLoopDefaultMode, 0.002, false);
+      std::lock_guard<std::mutex> lock(mu);
+      if (result == kCFRunLoopRunStopped) stopped_runs++;
+      if (done) break;
+    }
+    CFRunLoopRemoveSource(mine, source, kCFRunLoopDefaultMode);
   });
   {
     std::unique_lock<std::mutex> lock(mu);
-    cv.wait(lock, [&] { return running; });
+    cv.wait(lock, [&] { return loop != nullptr; });
   }
-  // Whether the stop lands before or inside the run, that run returns Stopped.
-  CFRunLoopStop(loop);
+  for (int round = 1; round <= kRounds; ++round) {
+    CFRunLoopSourceSignal(source);
+    CFRunLoopWakeUp(loop);
+    ASSERT_TRUE(signalled.WaitPerforms(round)) << "signal " << round << " was lost";
+  }
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    done = true;
+  }
   runner.join();
-  EXPECT_EQ(result, kCFRunLoopRunStopped);
+  EXPECT_EQ(signalled.Performs(), kRounds);
+  EXPECT_EQ(stopped_runs, kRounds) << "each perform stopped exactly the run it ran in";
   CFRelease(loop);
+  CFRelease(source);
   ExpectBalanced();
+}
+
+TEST_F(RunLoopTest, SourceCreationRefusesWhatIsNotModelled) {
+  EXPECT_EQ(CFRunLoopSourceCreate(kCFAllocatorDefault, 0, nullptr), nullptr);
+  CFRunLoopSourceContext version1{};
+  version1.version = 1;
+  EXPECT_EQ(CFRunLoopSourceCreate(kCFAllocatorDefault, 0, &version1), nullptr);
+  EXPECT_NE(LastMisuse().find("version 1"), std::string::npos) << LastMisuse();
+  EXPECT_EQ(desktop_sim_cf_misuse(), 2u);
+  EXPECT_EQ(desktop_sim_cf_live(), 0);
 }
 
 TEST_F(RunLoopTest, SourcesBelongToModesAndCommonModesIncludeTheDefault) {

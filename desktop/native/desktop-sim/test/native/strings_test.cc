@@ -66,6 +66,38 @@ TEST_F(StringsTest, GetBytesStopsAtWholeCharactersAndLossBytes) {
   ExpectBalanced();
 }
 
+TEST_F(StringsTest, UnpairedSurrogatesStopUtf8WhateverTheLossByte) {
+  // "a", a lone high surrogate, "b", a lone low surrogate, "c" (UTF-16 little endian).
+  const UInt8 units[] = {'a', 0, 0x00, 0xD8, 'b', 0, 0x00, 0xDC, 'c', 0};
+  CFStringRef s =
+      CFStringCreateWithBytes(nullptr, units, sizeof units, kCFStringEncodingUTF16LE, false);
+  ASSERT_NE(s, nullptr);
+  ASSERT_EQ(CFStringGetLength(s), 5);
+  const BytesCase cases[] = {
+      {"UTF-8 stops at the high surrogate", kCFStringEncodingUTF8, '?', 100, 1, "a"},
+      {"UTF-8 without loss byte stops there too", kCFStringEncodingUTF8, 0, 100, 1, "a"},
+      {"ASCII takes the loss byte for each", kCFStringEncodingASCII, '?', 100, 5, "a?b?c"},
+  };
+  for (const BytesCase& c : cases) {
+    std::string buffer(c.capacity, '\0');
+    CFIndex used = -1;
+    const CFIndex converted =
+        CFStringGetBytes(s, CFRangeMake(0, 5), c.encoding, c.loss_byte, false,
+                         reinterpret_cast<UInt8*>(&buffer[0]), c.capacity, &used);
+    EXPECT_EQ(converted, c.expect_units) << c.name;
+    EXPECT_EQ(buffer.substr(0, used), c.expect_bytes) << c.name;
+  }
+  // Resuming after the surrogate converts the rest up to the next one.
+  UInt8 rest[8];
+  CFIndex used = 0;
+  EXPECT_EQ(CFStringGetBytes(s, CFRangeMake(2, 3), kCFStringEncodingUTF8, '?', false, rest,
+                             sizeof rest, &used),
+            1);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(rest), used), "b");
+  CFRelease(s);
+  ExpectBalanced();
+}
+
 TEST_F(StringsTest, CreationRejectsBytesInvalidForTheEncoding) {
   const char* invalid[] = {"\xC3", "\xED\xA0\x80", "\xC0\xAF", "\xFF"};
   for (const char* bytes : invalid) {

@@ -1,0 +1,127 @@
+'use strict';
+// The keyboard model: which events each key produces, the flags they carry, and the sequences
+// a keyboard cannot produce.
+const { test, beforeEach } = require('node:test');
+const assert = require('node:assert/strict');
+const sim = require('..');
+
+const K = sim.keyCodes;
+const F = sim.eventFlags;
+const D = sim.deviceFlags;
+const T = sim.eventTypes;
+const NC = F.nonCoalesced;
+
+beforeEach(() => sim.reset());
+
+// Each case is a sequence of [keycode, down] steps and the events the applications receive.
+const event = (type, keycode, flags) => ({ type, keycode, flags: flags | NC });
+const CASES = [
+  {
+    name: 'a letter alone is a key-down and a key-up with no modifier',
+    steps: [[0, true], [0, false]],
+    events: [event(T.keyDown, 0, 0), event(T.keyUp, 0, 0)],
+  },
+  {
+    name: 'each modifier key is a flags-changed event with its own device bit',
+    steps: [[K.leftShift, true], [K.leftShift, false], [K.rightShift, true], [K.rightShift, false],
+            [K.leftControl, true], [K.leftControl, false], [K.rightControl, true],
+            [K.rightControl, false], [K.leftOption, true], [K.leftOption, false],
+            [K.rightOption, true], [K.rightOption, false], [K.leftCommand, true],
+            [K.leftCommand, false], [K.rightCommand, true], [K.rightCommand, false],
+            [K.fn, true], [K.fn, false]],
+    events: [
+      [K.leftShift, F.shift | D.leftShift], [K.rightShift, F.shift | D.rightShift],
+      [K.leftControl, F.control | D.leftControl], [K.rightControl, F.control | D.rightControl],
+      [K.leftOption, F.alternate | D.leftOption], [K.rightOption, F.alternate | D.rightOption],
+      [K.leftCommand, F.command | D.leftCommand], [K.rightCommand, F.command | D.rightCommand],
+      [K.fn, F.secondaryFn],
+    ].flatMap(([code, flags]) => [event(T.flagsChanged, code, flags),
+                                  event(T.flagsChanged, code, 0)]),
+  },
+  {
+    name: 'the Command mask stays while either Command key is down; the device bits tell them apart',
+    steps: [[K.leftCommand, true], [K.rightCommand, true], [K.rightCommand, false],
+            [K.leftCommand, false]],
+    events: [
+      event(T.flagsChanged, K.leftCommand, F.command | D.leftCommand),
+      event(T.flagsChanged, K.rightCommand, F.command | D.leftCommand | D.rightCommand),
+      event(T.flagsChanged, K.rightCommand, F.command | D.leftCommand),
+      event(T.flagsChanged, K.leftCommand, 0),
+    ],
+  },
+  {
+    name: 'a key typed under held modifiers carries all of them',
+    steps: [[K.fn, true], [K.rightShift, true], [6, true], [6, false], [K.rightShift, false],
+            [K.fn, false]],
+    events: [
+      event(T.flagsChanged, K.fn, F.secondaryFn),
+      event(T.flagsChanged, K.rightShift, F.secondaryFn | F.shift | D.rightShift),
+      event(T.keyDown, 6, F.secondaryFn | F.shift | D.rightShift),
+      event(T.keyUp, 6, F.secondaryFn | F.shift | D.rightShift),
+      event(T.flagsChanged, K.rightShift, F.secondaryFn),
+      event(T.flagsChanged, K.fn, 0),
+    ],
+  },
+  {
+    name: 'Caps Lock is a lock: the first press turns it on, the second off',
+    steps: [[K.capsLock, true], [K.capsLock, false], [0, true], [0, false], [K.capsLock, true],
+            [K.capsLock, false]],
+    events: [
+      event(T.flagsChanged, K.capsLock, F.alphaShift),
+      event(T.flagsChanged, K.capsLock, F.alphaShift),
+      event(T.keyDown, 0, F.alphaShift),
+      event(T.keyUp, 0, F.alphaShift),
+      event(T.flagsChanged, K.capsLock, 0),
+      event(T.flagsChanged, K.capsLock, 0),
+    ],
+  },
+];
+
+for (const { name, steps, events } of CASES) {
+  test(name, () => {
+    for (const [keycode, down] of steps) {
+      assert.equal(down ? sim.hid.keyDown(keycode) : sim.hid.keyUp(keycode), true);
+    }
+    assert.deepEqual(sim.apps.events().map(({ type, keycode, flags }) => ({ type, keycode, flags })),
+                     events);
+    assert.deepEqual(sim.hid.keysDown(), []);
+  });
+}
+
+test('held keys and flags are visible, and reset releases everything without an event', () => {
+  sim.hid.keyDown(K.leftControl);
+  sim.hid.keyDown(K.capsLock);
+  sim.hid.keyDown(12);
+  assert.deepEqual(sim.hid.keysDown(), [K.leftControl, K.capsLock, 12]);
+  assert.equal(sim.hid.keyboardFlags(), F.control | D.leftControl | F.alphaShift);
+  sim.reset();
+  assert.deepEqual(sim.hid.keysDown(), []);
+  assert.equal(sim.hid.keyboardFlags(), 0);
+  assert.equal(sim.apps.count(), 0);
+});
+
+test('a keyboard cannot press a held key again or release a key that is up', () => {
+  sim.hid.keyDown(K.leftShift);
+  const count = sim.apps.count();
+  assert.throws(() => sim.hid.keyDown(K.leftShift), /hid\.keyDown\(keycode\): key 56 is already down/);
+  assert.throws(() => sim.hid.keyUp(7), /hid\.keyUp\(keycode\): key 7 is not down/);
+  assert.throws(() => sim.hid.keyDown(65536), RangeError);
+  assert.throws(() => sim.hid.keyUp('a'), TypeError);
+  assert.equal(sim.apps.count(), count, 'nothing was sent');
+  assert.deepEqual(sim.hid.keysDown(), [K.leftShift]);
+});
+
+test('a key event a tap removes answers false, and the key is down all the same', () => {
+  const p = sim.fixtures.probeTap({ location: 0, mask: 2 ** T.flagsChanged, verdict: 'remove' });
+  try {
+    assert.equal(sim.hid.keyDown(K.rightCommand), false);
+    assert.deepEqual(sim.hid.keysDown(), [K.rightCommand]);
+    assert.deepEqual(p.calls().map((c) => [c.type, c.keycode, c.flags]),
+                     [[T.flagsChanged, K.rightCommand, F.command | D.rightCommand | NC]]);
+    p.setVerdict('pass');
+    assert.equal(sim.hid.keyUp(K.rightCommand), true);
+  } finally {
+    p.stop();
+  }
+  assert.equal(sim.cf.live(), 0);
+});
