@@ -1,16 +1,19 @@
 'use strict';
-// Where the simulated desktop's sources are: the copy a packed package carries in desktop-sim/
-// (made at pack time, see pack-desktop-sim.js), else the sibling folder of the repository.
-// binding.gyp asks this file too, so the build and the link agree on one folder.
+// Where the simulated desktop's sources are: in a checkout of the repository its sibling folder
+// (the one with its suites), else the copy a packed package carries in desktop-sim/ (made at
+// pack time, see pack-desktop-sim.js). A checkout never builds a copy that an interrupted pack
+// left behind. binding.gyp asks this file too, so the build and the link agree on one folder.
 const fs = require('node:fs');
 const path = require('node:path');
 
 const addonDir = path.resolve(__dirname, '..');
 
 function desktopSimDir() {
-  const carried = path.join(addonDir, 'desktop-sim');
-  if (fs.existsSync(path.join(carried, 'binding.gyp'))) return carried;
-  return path.resolve(addonDir, '..', 'desktop-sim');
+  const sibling = path.resolve(addonDir, '..', 'desktop-sim');
+  if (fs.existsSync(path.join(sibling, 'test')) && fs.existsSync(path.join(sibling, 'binding.gyp'))) {
+    return sibling;
+  }
+  return path.join(addonDir, 'desktop-sim');
 }
 
 // desktop-sim's library folder relative to the addon's own file: the addon finds the library
