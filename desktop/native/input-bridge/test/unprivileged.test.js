@@ -21,6 +21,10 @@ function withoutPermissions() {
 test.beforeEach(withoutPermissions);
 test.after(() => sim && sim.reset());
 
+// A Mac whose settings already trust the host (a runner image may) cannot show the refusals.
+const trusted = onMac && bridge.permissions().accessibility;
+const needsNoAccessibility = { skip: trusted && 'this Mac grants the host the accessibility permission' };
+
 const FUNCTIONS = [
   'start', 'stop', 'setSuppress', 'isRunning',
   'postClick', 'postMove', 'postScroll', 'postKey', 'postType',
@@ -58,7 +62,8 @@ test('every argument error raises its exact error', () => {
   assert.equal(bridge.isRunning(), false, 'no argument error started the tap');
 });
 
-test('axDump without the accessibility permission gives the ax-error text and no details', () => {
+test('axDump without the accessibility permission gives the ax-error text and no details',
+     needsNoAccessibility, () => {
   const dump = bridge.axDump();
   assert.deepEqual(Object.keys(dump), ['nodes', 'text', 'focusedNodeId']);
   assert.deepEqual(dump.nodes, {});
@@ -69,7 +74,8 @@ test('axDump without the accessibility permission gives the ax-error text and no
   assert.equal(bridge.axEnableWebContent(), false);
 });
 
-test('start without the permission delivers exactly one start-failure record', async () => {
+test('start without the permission delivers exactly one start-failure record',
+     needsNoAccessibility, async () => {
   const records = [];
   assert.equal(bridge.start((record) => records.push(record)), true);
   const deadline = Date.now() + 10000;
@@ -90,5 +96,6 @@ test('permissions() reports the three capabilities as booleans', {
   const granted = bridge.permissions();
   assert.deepEqual(Object.keys(granted), ['accessibility', 'inputMonitoring', 'postEvents']);
   for (const value of Object.values(granted)) assert.equal(typeof value, 'boolean');
-  assert.equal(granted.accessibility, false, 'axDump just reported the permission missing');
+  assert.equal(granted.accessibility, !bridge.axDump().text.startsWith('ax-error'),
+               'the snapshot fails exactly when the permission is missing');
 });
