@@ -36,7 +36,7 @@ test('index.js sets every native function and nothing that is not a function', (
   }
 });
 
-test('the build leaves the headers to Electrons rebuild variables when any is set', () => {
+test("the build leaves the headers to Electron's rebuild variables when any is set", () => {
   const cases = [
     // [environment, local headers, node-gyp arguments]
     [{}, '/prefix', ['--nodedir=/prefix']],
