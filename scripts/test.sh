@@ -1,11 +1,16 @@
 #!/usr/bin/env bash
-# The whole test suite: set-up, the desktop-sim and addon suites, the addon suites again under
-# AddressSanitizer and UndefinedBehaviorSanitizer, and the speech program's suite.
+# The whole test suite: set-up, the workflow files' validation, the desktop-sim and addon
+# suites (the addon's with its strict type check and its pack-and-install test), the addon
+# suites again under AddressSanitizer and UndefinedBehaviorSanitizer, and the speech program's
+# suite.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native="$root/desktop/native"
 
 bash "$root/scripts/setup.sh"
+
+echo "== workflows"
+bash "$root/scripts/check-workflows.sh"
 
 echo "== desktop-sim"
 (cd "$native/desktop-sim" && npm test)

@@ -1,7 +1,8 @@
 {
   "variables": {
-    "desktop_sim_dir": "<(module_root_dir)/../desktop-sim",
-    "has_api_pins": "<!(node -p \"+require('fs').existsSync('../desktop-sim/api-pins/api_pins.cc')\")"
+    # The copy a packed package carries, else the repository's sibling folder.
+    "desktop_sim_dir": "<!(node scripts/desktop-sim-dir.js dir)",
+    "has_api_pins": "<!(node scripts/desktop-sim-dir.js has-api-pins)"
   },
   "targets": [
     {
@@ -37,8 +38,10 @@
         ["OS=='linux'", {
           "include_dirs": ["<(desktop_sim_dir)/include"],
           "libraries": [
-            "<(desktop_sim_dir)/build/Release/lib.target/libdesktop_sim.so",
-            "-Wl,-rpath,<(desktop_sim_dir)/build/Release/lib.target"
+            "<(desktop_sim_dir)/build/Release/lib.target/libdesktop_sim.so"
+          ],
+          "ldflags": [
+            "-Wl,-rpath,'$$ORIGIN/<!(node scripts/desktop-sim-dir.js library-from-addon)'"
           ]
         }]
       ]

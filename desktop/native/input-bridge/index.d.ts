@@ -1,13 +1,25 @@
 // Type declarations for the input_bridge addon.
+//
+// Every tap record can be told apart by its `event` key alone (the button record has none:
+// `record.event === undefined`), and so can a successful dump from a failed one (`pid`).
+
+/**
+ * A name the function knows, offered by editors' completion, or any other string (which the
+ * function handles as its documentation says).
+ */
+type OrAnyString<Known extends string> = Known | (string & {});
 
 /** A change of the Fn key or of the right Command key. */
 export interface ModifierRecord {
   event: 'fn' | 'rightCommand';
   phase: 'down' | 'up';
+  button?: never;
 }
 
 /** A press or release of mouse button 4 or 5 (the system's buttons 3 and 4, counted from 1). */
 export interface ButtonRecord {
+  /** Absent: button records are the ones without an event name. */
+  event?: never;
   button: 4 | 5;
   phase: 'down' | 'up';
   /** True when the event was swallowed and never reached the applications. */
@@ -18,9 +30,20 @@ export interface ButtonRecord {
 export interface StartFailedRecord {
   event: 'start_failed';
   reason: 'tap_create_returned_null';
+  button?: never;
 }
 
-export type TapRecord = ModifierRecord | ButtonRecord | StartFailedRecord;
+/**
+ * Sent once when the system disabled the running tap because the permission it needs was
+ * withdrawn; the tap is gone. `isRunning()` stays true until `stop()`.
+ */
+export interface TapDisabledRecord {
+  event: 'tap_disabled';
+  reason: 'permission_revoked';
+  button?: never;
+}
+
+export type TapRecord = ModifierRecord | ButtonRecord | StartFailedRecord | TapDisabledRecord;
 
 /**
  * Installs the global event tap on its own thread; records reach `callback` on the script
@@ -52,7 +75,12 @@ export type MouseButtonName = 'left' | 'right' | 'middle';
  * (or a non-string) is the left button. Throws TypeError "postClick(x, y, button?, clickCount?)"
  * when x or y is not a number.
  */
-export function postClick(x: number, y: number, button?: MouseButtonName | string, clickCount?: number): true;
+export function postClick(
+  x: number,
+  y: number,
+  button?: OrAnyString<MouseButtonName>,
+  clickCount?: number,
+): true;
 
 /** Moves the pointer to (x, y), never as a drag. Throws TypeError "postMove(x, y)". */
 export function postMove(x: number, y: number): true;
@@ -71,6 +99,19 @@ export type ModifierName =
   | 'alt' | 'option'
   | 'fn';
 
+/** The key names of postKey's table (ASCII letters also match in upper case). */
+export type KeyName =
+  | 'return' | 'enter' | 'tab' | 'space' | 'delete' | 'backspace' | 'forwarddelete'
+  | 'escape' | 'esc' | 'home' | 'end' | 'pageup' | 'pagedown'
+  | 'left' | 'leftarrow' | 'right' | 'rightarrow' | 'up' | 'uparrow' | 'down' | 'downarrow'
+  | 'f1' | 'f2' | 'f3' | 'f4' | 'f5' | 'f6' | 'f7' | 'f8' | 'f9' | 'f10' | 'f11' | 'f12'
+  | 'a' | 'b' | 'c' | 'd' | 'e' | 'f' | 'g' | 'h' | 'i' | 'j' | 'k' | 'l' | 'm'
+  | 'n' | 'o' | 'p' | 'q' | 'r' | 's' | 't' | 'u' | 'v' | 'w' | 'x' | 'y' | 'z'
+  | '0' | '1' | '2' | '3' | '4' | '5' | '6' | '7' | '8' | '9'
+  | 'slash' | '/' | 'period' | '.' | 'comma' | ',' | 'minus' | '-' | 'equal' | '='
+  | 'semicolon' | ';' | 'quote' | "'" | 'backslash' | '\\' | 'grave' | '`'
+  | 'leftbracket' | '[' | 'rightbracket' | ']';
+
 /**
  * Presses and releases a named key ("return", "pagedown", "f5", "a", ";", ...; ASCII letters in
  * any case) with the modifiers as flags of both events (names in any case; other elements are
@@ -78,7 +119,10 @@ export type ModifierName =
  * "postKey(key, modifiers?)" when key is not a string, and passes on an error thrown while a
  * modifier is read (nothing is posted then).
  */
-export function postKey(key: string, modifiers?: Array<ModifierName | string>): boolean;
+export function postKey(
+  key: OrAnyString<KeyName>,
+  modifiers?: ReadonlyArray<OrAnyString<ModifierName>>,
+): boolean;
 
 /**
  * Types text as key-down/key-up pairs carrying at most 16 UTF-16 units each; a surrogate pair
@@ -99,6 +143,8 @@ export interface AxDumpOptions {
   maxNodes?: number;
   /** Byte limit of each clipped text. Default 140. */
   textTruncate?: number;
+  /** Budget of the whole walk in milliseconds. Default 3000. */
+  timeoutMs?: number;
 }
 
 export interface AxNode {
@@ -114,18 +160,35 @@ export interface AxNode {
   depth: number;
 }
 
-export interface AxDumpResult {
-  /** Node records keyed by decimal node id. */
+/** A dump of the focused application. */
+export interface AxDumpSuccess {
+  /** Node records keyed by decimal node id (`nodes[focusedNodeId]` is the focused one). */
   nodes: Record<string, AxNode>;
-  /** The dump text, the error text, or "". */
+  /** The dump text. */
   text: string;
+  /** Id of the focused element's node; null when the focused element was not rendered. */
   focusedNodeId: number | null;
-  /** Present on success only. */
-  bundleId?: string;
-  appName?: string;
-  windowTitle?: string;
-  pid?: number;
+  bundleId: string;
+  appName: string;
+  windowTitle: string;
+  pid: number;
 }
+
+/** No dump: no permission, no focused application, or no system-wide element. */
+export interface AxDumpFailure {
+  /** Always empty. */
+  nodes: Record<string, AxNode>;
+  /** "ax-error code=N (Accessibility permission likely not granted to this build)\n", or "". */
+  text: string;
+  focusedNodeId: null;
+  bundleId?: never;
+  appName?: never;
+  windowTitle?: never;
+  pid?: never;
+}
+
+/** Tell the two apart with `result.pid !== undefined` (or `'pid' in result`). */
+export type AxDumpResult = AxDumpSuccess | AxDumpFailure;
 
 /**
  * Snapshot of the accessibility tree of the application that has the keyboard focus. Without
@@ -134,6 +197,12 @@ export interface AxDumpResult {
  */
 export function axDump(options?: AxDumpOptions): AxDumpResult;
 
+/**
+ * What axDump(options) returns, computed on a worker thread so the script thread stays free.
+ * Calls run one at a time; bad options reject with the error axDump would throw.
+ */
+export function axDumpAsync(options?: AxDumpOptions): Promise<AxDumpResult>;
+
 export interface AxFocusedElement {
   role: string;
   title: string;
@@ -141,8 +210,39 @@ export interface AxFocusedElement {
   value: string;
 }
 
-/** The focused UI element's role, title, description and value; null or {} when not found. */
-export function axFocused(): AxFocusedElement | Record<string, never> | null;
+/** Nothing focused, or no permission: an object without keys. */
+export interface AxNoFocusedElement {
+  role?: never;
+  title?: never;
+  description?: never;
+  value?: never;
+}
+
+/**
+ * The focused UI element's role, title, description and value; an empty object when nothing
+ * is focused or without permission (`result.role === undefined` tells), null when the
+ * system-wide element cannot be created.
+ */
+export function axFocused(): AxFocusedElement | AxNoFocusedElement | null;
 
 /** Asks the focused application to expose its web content to accessibility clients. */
 export function axEnableWebContent(): boolean;
+
+/** What the process may do now, from the system's own preflight checks; prompts for nothing. */
+export interface Permissions {
+  /** Accessibility: the snapshot functions and an active event tap. */
+  accessibility: boolean;
+  /** Input Monitoring: listening to other applications' input. */
+  inputMonitoring: boolean;
+  /** Posting synthetic events; without it the system drops them silently. */
+  postEvents: boolean;
+}
+
+/** The three permission checks, none of which asks the user. */
+export function permissions(): Permissions;
+
+/**
+ * Whether the process has the accessibility permission; when it has not, the system shows its
+ * prompt that sends the user to the setting. The grant goes to the host application.
+ */
+export function requestAccessibility(): boolean;
