@@ -12,6 +12,7 @@ namespace desktop_sim {
 __CFAllocator g_default_allocator = {{kAllocatorTypeId, true, false, 0, 0, nullptr}};
 __CFBoolean g_true = {{kBooleanTypeId, true, false, 0, 0, nullptr}, true};
 __CFBoolean g_false = {{kBooleanTypeId, true, false, 0, 0, nullptr}, false};
+__CFNull g_null = {{kNullTypeId, true, false, 0, 0, nullptr}};
 __CFString g_default_mode = {
     {kStringTypeId, true, false, 0, 0, nullptr}, u"kCFRunLoopDefaultMode", 21, false};
 __CFString g_common_modes = {
@@ -25,11 +26,17 @@ struct TypeNameRow {
 };
 
 constexpr TypeNameRow kTypeNames[] = {
-    {kAllocatorTypeId, "CFAllocator"}, {kStringTypeId, "CFString"},
-    {kBooleanTypeId, "CFBoolean"},     {kMachPortTypeId, "CFMachPort"},
-    {kRunLoopTypeId, "CFRunLoop"},     {kRunLoopSourceTypeId, "CFRunLoopSource"},
-    {kEventTypeId, "CGEvent"},         {kArrayTypeId, "CFArray"},
-    {kNumberTypeId, "CFNumber"},       {kAxElementTypeId, "AXUIElement"},
+    {kAllocatorTypeId, "CFAllocator"},
+    {kStringTypeId, "CFString"},
+    {kBooleanTypeId, "CFBoolean"},
+    {kNullTypeId, "CFNull"},
+    {kMachPortTypeId, "CFMachPort"},
+    {kRunLoopTypeId, "CFRunLoop"},
+    {kRunLoopSourceTypeId, "CFRunLoopSource"},
+    {kEventTypeId, "CGEvent"},
+    {kArrayTypeId, "CFArray"},
+    {kNumberTypeId, "CFNumber"},
+    {kAxElementTypeId, "AXUIElement"},
     {kAxValueTypeId, "AXValue"},
 };
 
@@ -125,8 +132,8 @@ State::State() {
   quiet = EnvFlag("DESKTOP_SIM_QUIET");
   abort_on_misuse = EnvFlag("DESKTOP_SIM_ABORT_ON_MISUSE");
   objects.reserve(4096);
-  for (Object* immortal : std::initializer_list<Object*>{&g_default_allocator, &g_true, &g_false,
-                                                         &g_default_mode, &g_common_modes}) {
+  for (Object* immortal : std::initializer_list<Object*>{
+           &g_default_allocator, &g_true, &g_false, &g_null, &g_default_mode, &g_common_modes}) {
     objects.emplace(immortal, immortal);
   }
   constant_strings.emplace("kCFRunLoopDefaultMode", &g_default_mode);
@@ -278,6 +285,7 @@ using desktop_sim::S;
 const CFAllocatorRef kCFAllocatorDefault = &desktop_sim::g_default_allocator;
 const CFBooleanRef kCFBooleanTrue = &desktop_sim::g_true;
 const CFBooleanRef kCFBooleanFalse = &desktop_sim::g_false;
+const CFNullRef kCFNull = &desktop_sim::g_null;
 
 CFTypeRef CFRetain(CFTypeRef cf) {
   Lock lock(S().mu);
@@ -364,6 +372,10 @@ CFHashCode CFHash(CFTypeRef cf) {
     return hash;
   }
   return desktop_sim::ValueHash(object);
+}
+
+CFTypeID CFNullGetTypeID(void) {
+  return desktop_sim::kNullTypeId;
 }
 
 CFTypeID CFBooleanGetTypeID(void) {
