@@ -174,6 +174,42 @@ test('an option that is present but no number ends the call with a pending excep
   }
 });
 
+test('an option whose reading throws: that exception, and nothing asked of the desktop', () => {
+  const thrown = new Error('x');
+  let laterReads = 0;
+  const cases = [
+    // [name, options]
+    ['a getter', { get maxDepth() { throw thrown; } }],
+    ['a Proxy get trap', new Proxy({}, { has: () => true, get() { throw thrown; } })],
+    ['a Proxy has trap', new Proxy({}, { has() { throw thrown; } })],
+    ['a getter after plain options, before others', {
+      maxDepth: 1, get textTruncate() { throw thrown; }, get timeoutMs() { laterReads++; return 1; },
+    }],
+  ];
+  for (const [name, options] of cases) {
+    sim.reset();
+    sim.ax.load(h.axDesktop([button('a')]));
+    assert.throws(() => bridge.axDump(options), (error) => error === thrown, name);
+    assert.deepEqual(sim.ax.requests(), [], `${name}: no request`);
+    assert.deepEqual(sim.ax.writes(), [], `${name}: no web-content switch`);
+  }
+  assert.equal(laterReads, 0, 'no option is read after one threw');
+});
+
+test('timeoutMs is read after the four limits, with the same conversion', () => {
+  const order = [];
+  const options = new Proxy({ maxNodes: 5, timeoutMs: 1000.9 }, {
+    has(target, key) { order.push(`has ${String(key)}`); return key in target; },
+    get(target, key) { order.push(`get ${String(key)}`); return target[key]; },
+  });
+  const result = h.axDump(h.axDesktop([button('a')]), options);
+  assert.deepEqual(order, ['has maxDepth', 'has maxChildrenPerNode', 'has maxNodes', 'get maxNodes',
+                           'has textTruncate', 'has timeoutMs', 'get timeoutMs']);
+  assert.equal(Object.keys(result.nodes).length, 2);
+  sim.reset();
+  assert.throws(() => h.axDump(h.axDesktop([button('a')]), { timeoutMs: '1000' }), Error);
+});
+
 test('the focused element: found, beyond the limits, absent or elsewhere', () => {
   const children = [
     button('first', { id: 'first' }),
