@@ -105,6 +105,7 @@ struct AxState {
   // application wake on hang_cv to look again, so a test that ends a hang never waits out a
   // timeout.
   uint64_t hang_generation = 0;
+  uint64_t waiting = 0;  // requests waiting for a hung application now
   std::condition_variable hang_cv;
 };
 
@@ -377,8 +378,11 @@ bool TimesOutHung(Lock& lock, const char* call, AXUIElementRef ref, Target* targ
       return false;
     }
     const uint64_t generation = ax.hang_generation;
-    if (!ax.hang_cv.wait_until(lock, deadline, [&] { return ax.hang_generation != generation; }))
-      return true;
+    ax.waiting++;
+    const bool woken =
+        ax.hang_cv.wait_until(lock, deadline, [&] { return ax.hang_generation != generation; });
+    ax.waiting--;
+    if (!woken) return true;
     *target = Resolve(ref, call);
     if (target->error != kAXErrorSuccess) return false;
   }
@@ -939,6 +943,7 @@ void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out) {
   out->requests = Ax().request_count;
   out->answer_ns = Ax().answer_ns;
   out->latency_us = Ax().latency_us;
+  out->waiting = Ax().waiting;
 }
 
 bool desktop_sim_running_application_property(pid_t pid, desktop_sim_app_property property,

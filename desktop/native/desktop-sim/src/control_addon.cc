@@ -607,6 +607,7 @@ Napi::Value AxStats(const Napi::CallbackInfo& info) {
   result.Set("requests", Napi::Number::New(env, static_cast<double>(stats.requests)));
   result.Set("answerNs", Napi::Number::New(env, static_cast<double>(stats.answer_ns)));
   result.Set("latencyUs", Napi::Number::New(env, stats.latency_us));
+  result.Set("waiting", Napi::Number::New(env, static_cast<double>(stats.waiting)));
   return result;
 }
 

@@ -243,6 +243,7 @@ typedef struct desktop_sim_ax_stats {
   uint64_t requests;   // answered since reset()
   uint64_t answer_ns;  // time spent inside them, the latency included
   uint32_t latency_us;
+  uint64_t waiting;  // requests waiting for a hung application right now
 } desktop_sim_ax_stats;
 
 DESKTOP_SIM_EXPORT void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out);
