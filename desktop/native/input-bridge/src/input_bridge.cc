@@ -976,8 +976,10 @@ void ReleaseElementValues(ElementValues& values) {
 // A batched answer stands in for an attribute that failed with an AXValue holding the error,
 // or with kCFNull: either reads as missing, as a failed single copy does.
 bool IsMissingPlaceholder(CFTypeRef item) {
-  if (item == nullptr || IsOfType(item, CFNullGetTypeID())) return true;
-  return IsOfType(item, AXValueGetTypeID()) &&
+  if (item == nullptr) return true;
+  const CFTypeID type = CFGetTypeID(item);
+  if (type == CFNullGetTypeID()) return true;
+  return type == AXValueGetTypeID() &&
          AXValueGetType(static_cast<AXValueRef>(item)) == kAXValueTypeAXError;
 }
 
