@@ -26,18 +26,12 @@ struct TypeNameRow {
 };
 
 constexpr TypeNameRow kTypeNames[] = {
-    {kAllocatorTypeId, "CFAllocator"},
-    {kStringTypeId, "CFString"},
-    {kBooleanTypeId, "CFBoolean"},
-    {kNullTypeId, "CFNull"},
-    {kMachPortTypeId, "CFMachPort"},
-    {kRunLoopTypeId, "CFRunLoop"},
-    {kRunLoopSourceTypeId, "CFRunLoopSource"},
-    {kEventTypeId, "CGEvent"},
-    {kArrayTypeId, "CFArray"},
-    {kNumberTypeId, "CFNumber"},
-    {kAxElementTypeId, "AXUIElement"},
-    {kAxValueTypeId, "AXValue"},
+    {kAllocatorTypeId, "CFAllocator"}, {kStringTypeId, "CFString"},
+    {kBooleanTypeId, "CFBoolean"},     {kMachPortTypeId, "CFMachPort"},
+    {kRunLoopTypeId, "CFRunLoop"},     {kRunLoopSourceTypeId, "CFRunLoopSource"},
+    {kEventTypeId, "CGEvent"},         {kArrayTypeId, "CFArray"},
+    {kNumberTypeId, "CFNumber"},       {kAxElementTypeId, "AXUIElement"},
+    {kAxValueTypeId, "AXValue"},       {kNullTypeId, "CFNull"},
 };
 
 bool EnvFlag(const char* name) {

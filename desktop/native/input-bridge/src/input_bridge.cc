@@ -986,10 +986,10 @@ bool IsMissingPlaceholder(CFTypeRef item) {
 // Whether a failed batched request means the application cannot take batched requests, so the
 // element is worth asking attribute by attribute. AXUIElement.h names kAXErrorNotImplemented ("the
 // process does not fully support the accessibility API") and kAXErrorIllegalArgument for this
-// call; applications that handle only single attribute messages are also seen to answer
-// kAXErrorAttributeUnsupported or kAXErrorFailure for the whole batch. kAXErrorCannotComplete,
-// kAXErrorInvalidUIElement and kAXErrorAPIDisabled concern the application or the element, and
-// single requests would fail the same way.
+// call. kAXErrorAttributeUnsupported and kAXErrorFailure are taken the same way: neither says
+// the application is unresponsive or the element gone, and asking singly costs one element's
+// requests. kAXErrorCannotComplete, kAXErrorInvalidUIElement and kAXErrorAPIDisabled concern the
+// application or the element, and single requests would fail the same way.
 bool MeansBatchUnsupported(AXError code) {
   return code == kAXErrorNotImplemented || code == kAXErrorIllegalArgument ||
          code == kAXErrorAttributeUnsupported || code == kAXErrorFailure;
