@@ -296,6 +296,7 @@ static_assert(kSame<decltype(&CFNumberGetValue), Boolean (*)(CFNumberRef, CFNumb
 static_assert(kSame<decltype(&CFArrayGetTypeID), CFTypeID (*)()>);
 static_assert(kSame<decltype(&CFArrayGetCount), CFIndex (*)(CFArrayRef)>);
 static_assert(kSame<decltype(&CFArrayGetValueAtIndex), const void* (*)(CFArrayRef, CFIndex)>);
+static_assert(kSame<decltype(&CFArrayGetValues), void (*)(CFArrayRef, CFRange, const void**)>);
 static_assert(kSame<decltype(&AXUIElementGetTypeID), CFTypeID (*)()>);
 static_assert(kSame<decltype(&AXIsProcessTrusted), Boolean (*)()>);
 static_assert(kSame<decltype(&AXUIElementCreateSystemWide), AXUIElementRef (*)()>);

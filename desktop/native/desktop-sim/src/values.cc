@@ -327,6 +327,23 @@ const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx) {
   return array->items[idx];
 }
 
+void CFArrayGetValues(CFArrayRef theArray, CFRange range, const void** values) {
+  Lock lock(S().mu);
+  auto* array =
+      desktop_sim::UseAs<__CFArray>(theArray, desktop_sim::kArrayTypeId, "CFArrayGetValues");
+  if (array == nullptr) return;
+  const CFIndex count = static_cast<CFIndex>(array->items.size());
+  if (range.location < 0 || range.length < 0 || range.location > count ||
+      range.length > count - range.location || (range.length > 0 && values == nullptr)) {
+    RecordMisuse(Misuse::kBadArgument, "CFArrayGetValues",
+                 "range (%ld, %ld) outside an array of %ld, or no buffer",
+                 static_cast<long>(range.location), static_cast<long>(range.length),
+                 static_cast<long>(count));
+    return;
+  }
+  for (CFIndex i = 0; i < range.length; ++i) values[i] = array->items[range.location + i];
+}
+
 CFTypeID CFNumberGetTypeID(void) {
   return desktop_sim::kNumberTypeId;
 }

@@ -861,8 +861,8 @@ CFTypeRef CopyAxAttribute(AppResponse& response, AXUIElementRef element, CFStrin
   return value;
 }
 
-Text TextOfValue(CFTypeRef value) {
-  const CFTypeID type = CFGetTypeID(value);
+// The value as text, given its type id.
+Text TextOfTyped(CFTypeRef value, CFTypeID type) {
   if (type == CFStringGetTypeID()) return CfStringToUtf8(static_cast<CFStringRef>(value));
   if (type == CFNumberGetTypeID()) {
     double number = 0;
@@ -873,6 +873,10 @@ Text TextOfValue(CFTypeRef value) {
     return CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? "true" : "false";
   }
   return Text();
+}
+
+Text TextOfValue(CFTypeRef value) {
+  return TextOfTyped(value, CFGetTypeID(value));
 }
 
 Text CopyAxStringAttr(AppResponse& response, AXUIElementRef element, CFStringRef attribute) {
@@ -956,11 +960,13 @@ CFStringRef SlotAttribute(int slot) {
   }
 }
 
-// One element's attributes, null where missing. Either borrowed from the answer to one batched
-// request (batch, owned) or copied one by one (owned, each).
+// One element's attributes, null where missing, with their type ids (0 where missing), asked for
+// once. Either borrowed from the answer to one batched request (batch, owned) or copied one by
+// one (owned, each).
 struct ElementValues {
   CFArrayRef batch;
   CFTypeRef slots[kSlotCount];
+  CFTypeID types[kSlotCount];
 };
 
 void ReleaseElementValues(ElementValues& values) {
@@ -975,10 +981,8 @@ void ReleaseElementValues(ElementValues& values) {
 
 // A batched answer stands in for an attribute that failed with an AXValue holding the error,
 // or with kCFNull: either reads as missing, as a failed single copy does.
-bool IsMissingPlaceholder(CFTypeRef item) {
-  if (item == nullptr) return true;
-  const CFTypeID type = CFGetTypeID(item);
-  if (type == CFNullGetTypeID()) return true;
+bool IsMissingPlaceholder(CFTypeRef item, CFTypeID type) {
+  if (item == nullptr || type == CFNullGetTypeID()) return true;
   return type == AXValueGetTypeID() &&
          AXValueGetType(static_cast<AXValueRef>(item)) == kAXValueTypeAXError;
 }
@@ -996,22 +1000,23 @@ bool MeansBatchUnsupported(AXError code) {
 }
 
 Text SlotText(const ElementValues& values, int slot) {
-  return values.slots[slot] != nullptr ? TextOfValue(values.slots[slot]) : Text();
+  return values.slots[slot] != nullptr ? TextOfTyped(values.slots[slot], values.types[slot])
+                                       : Text();
 }
 
 // Reads an AXValue of the given type into target, which keeps its preset when the value is
 // missing. Only an AXValue can be asked for its structure; anything else is ignored.
-void ReadAxValueOf(CFTypeRef value, AXValueType type, void* target) {
-  if (IsOfType(value, AXValueGetTypeID())) {
-    AXValueGetValue(static_cast<AXValueRef>(value), type, target);
+void ReadAxValueOf(const ElementValues& values, int slot, AXValueType type, void* target) {
+  if (values.slots[slot] != nullptr && values.types[slot] == AXValueGetTypeID()) {
+    AXValueGetValue(static_cast<AXValueRef>(values.slots[slot]), type, target);
   }
 }
 
 AxFrame ReadAxFrame(const ElementValues& values) {
   CGPoint point = CGPointZero;
-  ReadAxValueOf(values.slots[kPositionSlot], kAXValueTypeCGPoint, &point);
+  ReadAxValueOf(values, kPositionSlot, kAXValueTypeCGPoint, &point);
   CGSize size = CGSizeZero;
-  ReadAxValueOf(values.slots[kSizeSlot], kAXValueTypeCGSize, &size);
+  ReadAxValueOf(values, kSizeSlot, kAXValueTypeCGSize, &size);
   return AxFrame{point.x, point.y, size.width, size.height};
 }
 
@@ -1034,8 +1039,7 @@ bool IsFloatNumberType(CFNumberType type) {
 }
 
 // The kind word of a settable value, or null for a kind without one.
-const char* ValueKindWord(CFTypeRef value) {
-  const CFTypeID type = CFGetTypeID(value);
+const char* ValueKindWord(CFTypeRef value, CFTypeID type) {
   if (type == CFBooleanGetTypeID()) return "boolean";
   if (type == CFNumberGetTypeID()) {
     return IsFloatNumberType(CFNumberGetType(static_cast<CFNumberRef>(value))) ? "float"
@@ -1046,9 +1050,9 @@ const char* ValueKindWord(CFTypeRef value) {
 }
 
 // The value when it is a boolean: 1 true, 0 false, -1 missing or another kind.
-int BooleanState(CFTypeRef value) {
-  if (!IsOfType(value, CFBooleanGetTypeID())) return -1;
-  return CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? 1 : 0;
+int BooleanState(const ElementValues& values, int slot) {
+  if (values.slots[slot] == nullptr || values.types[slot] != CFBooleanGetTypeID()) return -1;
+  return CFBooleanGetValue(static_cast<CFBooleanRef>(values.slots[slot])) ? 1 : 0;
 }
 
 // Whether the element's "AXValue" is settable: one request, its code ignored but for noting how
@@ -1063,12 +1067,14 @@ bool ReadValueSettable(AppResponse& response, AXUIElementRef element) {
 // The kind word of a settable value comes from the "AXValue" already read with the others.
 AxStateWords ReadAxStateFlags(const ElementValues& values, bool settable) {
   AxStateWords state{{}, 0};
-  if (BooleanState(values.slots[kEnabledSlot]) == 0) state.words[state.count++] = "disabled";
-  if (BooleanState(values.slots[kSelectedSlot]) == 1) state.words[state.count++] = "selected";
+  if (BooleanState(values, kEnabledSlot) == 0) state.words[state.count++] = "disabled";
+  if (BooleanState(values, kSelectedSlot) == 1) state.words[state.count++] = "selected";
   if (settable) {
     state.words[state.count++] = "settable";
     if (CFTypeRef value = values.slots[kValueSlot]) {
-      if (const char* kind = ValueKindWord(value)) state.words[state.count++] = kind;
+      if (const char* kind = ValueKindWord(value, values.types[kValueSlot])) {
+        state.words[state.count++] = kind;
+      }
     }
   }
   return state;
@@ -1186,7 +1192,7 @@ struct DumpCtx {
 // Every slot through one batched request, or one request per slot when the application cannot
 // take batched requests. Nothing is asked once the application has stopped answering.
 ElementValues ReadElementValues(AXUIElementRef element, DumpCtx& ctx) {
-  ElementValues values{nullptr, {}};
+  ElementValues values{nullptr, {}, {}};
   if (ctx.slotNames != nullptr && !ctx.batchUnsupported) {
     if (!MayAsk(ctx.response, element)) return values;
     CFArrayRef batch = nullptr;
@@ -1194,9 +1200,13 @@ ElementValues ReadElementValues(AXUIElementRef element, DumpCtx& ctx) {
     NoteAnswer(ctx.response, code);
     if (code == kAXErrorSuccess && batch != nullptr && CFArrayGetCount(batch) == kSlotCount) {
       values.batch = batch;
+      const void* items[kSlotCount] = {};
+      CFArrayGetValues(batch, CFRangeMake(0, kSlotCount), items);
       for (int slot = 0; slot < kSlotCount; ++slot) {
-        const void* item = CFArrayGetValueAtIndex(batch, slot);
-        values.slots[slot] = IsMissingPlaceholder(item) ? nullptr : item;
+        const CFTypeID type = items[slot] != nullptr ? CFGetTypeID(items[slot]) : 0;
+        if (IsMissingPlaceholder(items[slot], type)) continue;
+        values.slots[slot] = items[slot];
+        values.types[slot] = type;
       }
       return values;
     }
@@ -1208,6 +1218,7 @@ ElementValues ReadElementValues(AXUIElementRef element, DumpCtx& ctx) {
   }
   for (int slot = 0; slot < kSlotCount; ++slot) {
     values.slots[slot] = CopyAxAttribute(ctx.response, element, SlotAttribute(slot));
+    if (values.slots[slot] != nullptr) values.types[slot] = CFGetTypeID(values.slots[slot]);
   }
   return values;
 }
@@ -1420,7 +1431,7 @@ using AncestorSet = std::unordered_set<AXUIElementRef, ElementHash, ElementEqual
 // so that the array outlives the element's other values.
 CFArrayRef RetainAxChildren(const ElementValues& values) {
   CFTypeRef value = values.slots[kChildrenSlot];
-  if (!IsOfType(value, CFArrayGetTypeID())) return nullptr;
+  if (value == nullptr || values.types[kChildrenSlot] != CFArrayGetTypeID()) return nullptr;
   return static_cast<CFArrayRef>(CFRetain(value));
 }
 

@@ -32,6 +32,8 @@ CF_EXPORT CFArrayRef CFArrayCreate(CFAllocatorRef allocator, const void** values
 CF_EXPORT CFIndex CFArrayGetCount(CFArrayRef theArray);
 // Borrowed: the value stays the array's, and lives as long as the array.
 CF_EXPORT const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx);
+// The values in range, borrowed like those of CFArrayGetValueAtIndex, into values.
+CF_EXPORT void CFArrayGetValues(CFArrayRef theArray, CFRange range, const void** values);
 
 CF_EXTERN_C_END
 

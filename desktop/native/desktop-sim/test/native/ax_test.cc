@@ -438,13 +438,20 @@ TEST_F(AxTest, CreatedArraysHoldTheirValuesOrNot) {
   CFRelease(text);
   EXPECT_EQ(Utf8(static_cast<CFStringRef>(CFArrayGetValueAtIndex(holding, 0))), "held");
   EXPECT_EQ(CFArrayGetValueAtIndex(holding, 1), kCFNull);
+  const void* got[3] = {};
+  CFArrayGetValues(holding, CFRangeMake(1, 2), got);
+  EXPECT_EQ(got[0], kCFNull);
+  EXPECT_EQ(got[1], kCFBooleanFalse);
+  EXPECT_EQ(got[2], nullptr) << "nothing beyond the range";
+  CFArrayGetValues(holding, CFRangeMake(2, 2), got);
+  EXPECT_EQ(desktop_sim_cf_misuse(), 1u) << "a range beyond the array";
   CFRelease(holding);
   CFRelease(also_holding);
-  EXPECT_EQ(desktop_sim_cf_misuse(), 0u) << MisuseLog();
+  EXPECT_EQ(desktop_sim_cf_misuse(), 1u) << MisuseLog();
   // The string is gone with the arrays that held it; the one that did not hold it now points at
   // a freed object.
   EXPECT_EQ(CFGetTypeID(CFArrayGetValueAtIndex(not_holding, 0)), 0u);
-  EXPECT_EQ(desktop_sim_cf_misuse(), 1u);
+  EXPECT_EQ(desktop_sim_cf_misuse(), 2u);
   CFRelease(not_holding);
   CFArrayCallBacks own = kCFTypeArrayCallBacks;
   own.copyDescription = nullptr;
