@@ -398,7 +398,8 @@ const ax = Object.freeze({
     native.axSetTrusted(checkBoolean('ax.setTrusted(on)', on));
   },
   trusted: () => native.axTrusted(),
-  // {call, pid, element, attribute, result} per accessibility request answered since reset().
+  // {call, pid, element, attribute, result, timeout} per accessibility request answered since
+  // reset(); timeout is the messaging timeout it was made with, in seconds.
   requests: () => native.axRequests(),
   // {pid, element, attribute, value} per attribute set since reset().
   writes: () => native.axWrites(),
@@ -417,7 +418,8 @@ const ax = Object.freeze({
     native.axSetLatency(checkInteger('ax.setLatency(microseconds)', 'microseconds', microseconds,
                                      0, 10000000));
   },
-  // {requests, answerNs, latencyUs}: requests answered since reset() and the time spent in them.
+  // {requests, answerNs, latencyUs, waiting}: requests answered since reset(), the time spent in
+  // them, and the requests waiting for a hung application now.
   stats: () => native.axStats(),
 });
 
