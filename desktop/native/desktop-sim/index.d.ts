@@ -209,6 +209,11 @@ export interface AxFixtureApplication {
   focusedElement?: string;
   focusedWindow?: string;
   root: AxFixtureElement;
+  /**
+   * Whether the application takes AXUIElementCopyMultipleAttributeValues (default true); false:
+   * it answers kAXErrorNotImplemented; {error}: it answers that AXError.
+   */
+  batchedRequests?: boolean | { error: number };
 }
 
 export interface AxFixtureDesktop {
@@ -226,9 +231,12 @@ export interface AxRequest {
   pid: number;
   /** The fixture's id of the element, or null. */
   element: string | null;
+  /** For a batched request, the names separated by commas. */
   attribute: string | null;
   /** The AXError answered. */
   result: number;
+  /** The messaging timeout the request was made with, in seconds (6 unless a program set one). */
+  timeout: number;
 }
 
 export interface AxWrite {
@@ -253,8 +261,19 @@ export const ax: {
   writes(): AxWrite[];
   /** Each accessibility request costs this long (0 to 10,000,000 µs). */
   setLatency(microseconds: number): void;
-  /** Requests since reset() and the time spent answering them, latency included. */
-  stats(): { requests: number; answerNs: number; latencyUs: number };
+  /**
+   * The application of pid stops answering, once it has answered afterRequests more requests
+   * (default 0): every later request to it waits for its messaging timeout (as set on the element
+   * object, or the process-wide one, 6 s by default), then answers kAXErrorCannotComplete.
+   * on false: it answers again, and requests waiting for it go on at once. reset() ends every
+   * hang; load() does not.
+   */
+  setHung(pid: number, on: boolean, options?: { afterRequests?: number }): void;
+  /**
+   * Requests since reset(), the time spent answering them (latency and hung waits included), and
+   * the requests waiting for a hung application right now.
+   */
+  stats(): { requests: number; answerNs: number; latencyUs: number; waiting: number };
 };
 
 /** A callback the probe tap recorded. */

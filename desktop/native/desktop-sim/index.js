@@ -249,6 +249,7 @@ const AX_KIND = Object.freeze({ string: 0, boolean: 1, number: 2, point: 3, size
 const INT32_MIN = -(2 ** 31);
 const INT32_MAX = 2 ** 31 - 1;
 const PID_MAX = INT32_MAX;
+const AX_ERROR_NOT_IMPLEMENTED = -25208;
 
 function isPlainObject(value) {
   return value !== null && typeof value === 'object' && !Array.isArray(value);
@@ -300,6 +301,16 @@ function checkAxError(where, code) {
   checkInteger(where, 'error', code, INT32_MIN, INT32_MAX);
   if (code === 0) throw new RangeError(`${where}: error 0 is success; use {null: true}`);
   return code;
+}
+
+// What AXUIElementCopyMultipleAttributeValues answers an application: 0 when it takes batched
+// requests (true, the default), kAXErrorNotImplemented for false, or the {error} given.
+function batchedRequestsError(where, batched) {
+  if (batched === undefined || batched === true) return 0;
+  if (batched === false) return AX_ERROR_NOT_IMPLEMENTED;
+  if (!isPlainObject(batched)) throw new TypeError(`${where}: true, false or {error: code}`);
+  checkKeys(where, batched, ['error']);
+  return checkAxError(where, batched.error);
 }
 
 function checkNames(where, names) {
@@ -390,7 +401,7 @@ function flattenDesktop(desktop) {
     const path = `${where}.applications[${i}]`;
     if (!isPlainObject(app)) throw new TypeError(`${path}: an application must be an object`);
     checkKeys(path, app, ['pid', 'name', 'bundleId', 'running', 'focusedElement', 'focusedWindow',
-                          'root']);
+                          'root', 'batchedRequests']);
     const pid = checkInteger(path, 'pid', app.pid, 1, PID_MAX);
     if (pids.has(pid)) throw new TypeError(`${path}: pid ${pid} is used twice`);
     pids.add(pid);
@@ -400,10 +411,11 @@ function flattenDesktop(desktop) {
       }
     }
     const running = app.running === undefined ? true : checkBoolean(`${path}.running`, app.running);
+    const batchError = batchedRequestsError(`${path}.batchedRequests`, app.batchedRequests);
     if (app.root === undefined) throw new TypeError(`${path}.root: every application has a root`);
     return { pid, name: app.name ?? null, bundleId: app.bundleId ?? null, running,
              root: flatten(app.root, `${path}.root`), focusedElementId: app.focusedElement,
-             focusedWindowId: app.focusedWindow, path };
+             focusedWindowId: app.focusedWindow, batchError, path };
   });
   const resolve = (id, path) => {
     if (id === undefined) return -1;
@@ -444,15 +456,28 @@ const ax = Object.freeze({
     native.axSetTrusted(checkBoolean('ax.setTrusted(on)', on));
   },
   trusted: () => native.axTrusted(),
-  // {call, pid, element, attribute, result} per accessibility request answered since reset().
+  // {call, pid, element, attribute, result, timeout} per accessibility request answered since
+  // reset(); timeout is the messaging timeout it was made with, in seconds.
   requests: () => native.axRequests(),
   // {pid, element, attribute, value} per attribute set since reset().
   writes: () => native.axWrites(),
+  // The application of pid stops answering (after answering afterRequests more requests):
+  // requests wait for their messaging timeout, then answer kAXErrorCannotComplete. on false: it
+  // answers again, and waiting requests go on at once.
+  setHung(pid, on, { afterRequests = 0, ...rest } = {}) {
+    const where = 'ax.setHung(pid, on, {afterRequests})';
+    checkInteger(where, 'pid', pid, 1, PID_MAX);
+    checkBoolean(where, on);
+    checkKeys(where, rest, []);
+    checkInteger(where, 'afterRequests', afterRequests, 0, Number.MAX_SAFE_INTEGER);
+    native.axSetHung(pid, on, afterRequests);
+  },
   setLatency(microseconds) {
     native.axSetLatency(checkInteger('ax.setLatency(microseconds)', 'microseconds', microseconds,
                                      0, 10000000));
   },
-  // {requests, answerNs, latencyUs}: requests answered since reset() and the time spent in them.
+  // {requests, answerNs, latencyUs, waiting}: requests answered since reset(), the time spent in
+  // them, and the requests waiting for a hung application now.
   stats: () => native.axStats(),
 });
 

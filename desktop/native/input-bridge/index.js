@@ -17,3 +17,4 @@ exports.axFocused = binding.axFocused;
 exports.axEnableWebContent = binding.axEnableWebContent;
 exports.permissions = binding.permissions;
 exports.requestAccessibility = binding.requestAccessibility;
+exports.axDumpAsync = require('./ax-async.js').axDumpAsync;

@@ -51,6 +51,18 @@ static_assert(kSame<CFArrayRef, const struct __CFArray*>);
 static_assert(kSame<CFMutableArrayRef, struct __CFArray*>);
 static_assert(kSame<AXUIElementRef, const struct __AXUIElement*>);
 static_assert(kSame<AXValueRef, const struct __AXValue*>);
+static_assert(kSame<CFNullRef, const struct __CFNull*>);
+static_assert(kSame<AXCopyMultipleAttributeOptions, UInt32>,
+              "AXCopyMultipleAttributeOptions is CF_OPTIONS: a plain UInt32");
+static_assert(kSame<CFArrayRetainCallBack, const void* (*)(CFAllocatorRef, const void*)>);
+static_assert(kSame<CFArrayReleaseCallBack, void (*)(CFAllocatorRef, const void*)>);
+static_assert(kSame<CFArrayCopyDescriptionCallBack, CFStringRef (*)(const void*)>);
+static_assert(kSame<CFArrayEqualCallBack, Boolean (*)(const void*, const void*)>);
+static_assert(kSame<decltype(CFArrayCallBacks::version), CFIndex>);
+static_assert(offsetof(CFArrayCallBacks, retain) == sizeof(CFIndex) &&
+                  offsetof(CFArrayCallBacks, equal) == sizeof(CFIndex) + 3 * sizeof(void*) &&
+                  sizeof(CFArrayCallBacks) == sizeof(CFIndex) + 4 * sizeof(void*),
+              "CFArrayCallBacks: version, retain, release, copyDescription, equal");
 static_assert(kSame<pid_t, int>);
 static_assert(kSame<CFRunLoopRef, struct __CFRunLoop*>);
 static_assert(kSame<CFRunLoopSourceRef, struct __CFRunLoopSource*>);
@@ -236,6 +248,8 @@ constexpr ValueRow kValues[] = {
     {kAXValueCFRangeType, 4},
     {kAXValueAXErrorType, 5},
     {kAXValueIllegalType, 0},
+    // AXCopyMultipleAttributeOptions
+    {kAXCopyMultipleAttributeOptionStopOnError, 1},
     // Event masks
     {CGEventMaskBit(kCGEventFlagsChanged) | CGEventMaskBit(kCGEventOtherMouseDown) |
          CGEventMaskBit(kCGEventOtherMouseUp),
@@ -291,6 +305,7 @@ static_assert(kSame<decltype(&CFNumberGetValue), Boolean (*)(CFNumberRef, CFNumb
 static_assert(kSame<decltype(&CFArrayGetTypeID), CFTypeID (*)()>);
 static_assert(kSame<decltype(&CFArrayGetCount), CFIndex (*)(CFArrayRef)>);
 static_assert(kSame<decltype(&CFArrayGetValueAtIndex), const void* (*)(CFArrayRef, CFIndex)>);
+static_assert(kSame<decltype(&CFArrayGetValues), void (*)(CFArrayRef, CFRange, const void**)>);
 static_assert(kSame<decltype(&AXUIElementGetTypeID), CFTypeID (*)()>);
 static_assert(kSame<decltype(&AXIsProcessTrusted), Boolean (*)()>);
 static_assert(kSame<decltype(&AXUIElementCreateSystemWide), AXUIElementRef (*)()>);
@@ -304,6 +319,15 @@ static_assert(kSame<decltype(&AXUIElementIsAttributeSettable),
 static_assert(
     kSame<decltype(&AXUIElementCopyActionNames), AXError (*)(AXUIElementRef, CFArrayRef*)>);
 static_assert(kSame<decltype(&AXUIElementGetPid), AXError (*)(AXUIElementRef, pid_t*)>);
+static_assert(
+    kSame<decltype(&AXUIElementCopyMultipleAttributeValues),
+          AXError (*)(AXUIElementRef, CFArrayRef, AXCopyMultipleAttributeOptions, CFArrayRef*)>);
+static_assert(kSame<decltype(&AXUIElementSetMessagingTimeout), AXError (*)(AXUIElementRef, float)>);
+static_assert(kSame<decltype(&CFNullGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(kCFNull), const CFNullRef>);
+static_assert(kSame<decltype(&CFArrayCreate), CFArrayRef (*)(CFAllocatorRef, const void**, CFIndex,
+                                                             const CFArrayCallBacks*)>);
+static_assert(kSame<decltype(kCFTypeArrayCallBacks), const CFArrayCallBacks>);
 static_assert(kSame<decltype(&AXValueGetTypeID), CFTypeID (*)()>);
 static_assert(kSame<decltype(&AXValueCreate), AXValueRef (*)(AXValueType, const void*)>);
 static_assert(kSame<decltype(&AXValueGetType), AXValueType (*)(AXValueRef)>);

@@ -56,6 +56,7 @@ struct AxApp {
   std::string bundle_id;
   bool running;
   int32_t root;
+  AXError batch_error = kAXErrorSuccess;  // what AXUIElementCopyMultipleAttributeValues answers
 };
 
 // Node 0 is the system-wide element; the fixture's elements follow from node 1.
@@ -70,7 +71,17 @@ struct AxRequestEntry {
   std::string element;
   std::string attribute;
   AXError result;
+  float timeout;  // the messaging timeout the request was made with, in seconds
 };
+
+// An application that stopped answering, once it has answered answers_left more requests.
+struct HungApp {
+  pid_t pid;
+  uint64_t answers_left;
+};
+
+// The system's messaging timeout until a program sets another (AXUIElement.h: 6 seconds).
+constexpr float kDefaultMessagingTimeout = 6.0f;
 
 struct AxWriteEntry {
   pid_t pid;
@@ -87,6 +98,14 @@ struct AxState {
   std::vector<AxWriteEntry> writes;
   uint64_t request_count = 0;
   uint64_t answer_ns = 0;
+  float messaging_timeout = kDefaultMessagingTimeout;  // process-wide
+  std::vector<HungApp> hung;
+  // Bumped by every change of the hung applications and by reset; requests waiting for a hung
+  // application wake on hang_cv to look again, so a test that ends a hang never waits out a
+  // timeout.
+  uint64_t hang_generation = 0;
+  uint64_t waiting = 0;  // requests waiting for a hung application now
+  std::condition_variable hang_cv;
 };
 
 namespace {
@@ -164,12 +183,13 @@ struct Target {
   const AxNode* node;
 };
 
-void Log(const char* call, const Target& target, const std::string& attribute, AXError result) {
+void Log(const char* call, const Target& target, const std::string& attribute, AXError result,
+         float timeout) {
   AxState& ax = Ax();
   ax.request_count++;
   const pid_t pid = target.element ? target.element->pid : 0;
   const std::string& element = target.node ? target.node->id : std::string();
-  ax.requests.push_back(AxRequestEntry{call, pid, element, attribute, result});
+  ax.requests.push_back(AxRequestEntry{call, pid, element, attribute, result, timeout});
 }
 
 // Checks the arguments every element call shares. Lock held.
@@ -308,12 +328,13 @@ StoredValue StoredOf(CFTypeRef value) {
   return stored;
 }
 
-// The cost of the round trip, outside the lock, then the time accounted.
-void Answer(Clock::time_point started) {
+// The cost of the round trip, outside the lock, then the time accounted. A request that waited
+// for a hung application has paid with its timeout instead.
+void Answer(Clock::time_point started, bool pay_latency) {
   uint32_t latency_us;
   {
     Lock lock(S().mu);
-    latency_us = Ax().latency_us;
+    latency_us = pay_latency ? Ax().latency_us : 0;
   }
   if (latency_us > 0) {
     const Clock::time_point until = started + std::chrono::microseconds(latency_us);
@@ -326,33 +347,117 @@ void Answer(Clock::time_point started) {
   Ax().answer_ns += static_cast<uint64_t>(spent);
 }
 
+// The timeout a request through this element object waits: its own, or the process-wide one.
+float MessagingTimeoutOf(const __AXUIElement* element) {
+  if (element != nullptr && element->messaging_timeout > 0) return element->messaging_timeout;
+  return Ax().messaging_timeout;
+}
+
+HungApp* HungEntry(pid_t pid) {
+  for (HungApp& hung : Ax().hung) {
+    if (hung.pid == pid) return &hung;
+  }
+  return nullptr;
+}
+
+// Lock held. Whether a request to a hung application runs out of time: it waits for the
+// messaging timeout (true: the caller answers kAXErrorCannotComplete). Woken early by a change of
+// the hung applications, it resolves its element again and looks once more, so a request that
+// outlives a reset answers as an element of a replaced desktop does.
+bool TimesOutHung(Lock& lock, const char* call, AXUIElementRef ref, Target* target, float timeout) {
+  AxState& ax = Ax();
+  const auto deadline =
+      Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                         std::chrono::duration<double>(static_cast<double>(timeout)));
+  for (;;) {
+    HungApp* hung = HungEntry(target->element->pid);
+    if (hung == nullptr) return false;
+    if (hung->answers_left > 0) {
+      hung->answers_left--;
+      return false;
+    }
+    const uint64_t generation = ax.hang_generation;
+    ax.waiting++;
+    const bool woken =
+        ax.hang_cv.wait_until(lock, deadline, [&] { return ax.hang_generation != generation; });
+    ax.waiting--;
+    if (!woken) return true;
+    *target = Resolve(ref, call);
+    if (target->error != kAXErrorSuccess) return false;
+  }
+}
+
+// The names of a batched request, when attributes is an array of strings. Lock held.
+std::vector<std::string> AttributeNames(CFArrayRef attributes, const char* call, bool* ok) {
+  std::vector<std::string> names;
+  auto* array = UseAs<__CFArray>(attributes, kArrayTypeId, call);
+  *ok = array != nullptr;
+  if (array == nullptr) return names;
+  for (Object* item : array->items) {
+    auto* string = UseAs<__CFString>(item, kStringTypeId, call);
+    if (string == nullptr) {
+      *ok = false;
+      return {};
+    }
+    names.push_back(Utf8Of(Utf16Of(string)));
+  }
+  return names;
+}
+
+std::string Joined(const std::vector<std::string>& names) {
+  std::string joined;
+  for (const std::string& name : names) {
+    if (!joined.empty()) joined += ",";
+    joined += name;
+  }
+  return joined;
+}
+
+// Which requests go to the application: all but those answered in the caller's process.
+enum class Route { kApplication, kLocal };
+
 // What every accessibility request shares. Under the desktop's lock: the element is resolved,
-// the attribute's name read (for calls that take one: attribute is non-null) and the out
-// pointer checked, each failure answering as the system does; only then does the call's own
-// answer run. The request is logged with its result, and the latency is paid after the lock is
-// given up, so a slow request never holds up another thread's.
-template <typename AnswerFn>
-AXError Request(const char* call, AXUIElementRef element, const CFStringRef* attribute,
-                const void* out, const char* outName, AnswerFn answer) {
+// the attribute's name read (read_name answers "" for calls without one) and the out pointer
+// checked, each failure answering as the system does; then a hung application makes the request
+// wait for its messaging timeout; only then does the call's own answer run. The request is
+// logged with its result, and the latency is paid after the lock is given up, so a slow request
+// never holds up another thread's.
+template <typename NameFn, typename AnswerFn>
+AXError Request(const char* call, AXUIElementRef element, NameFn read_name, const void* out,
+                const char* outName, Route route, AnswerFn answer) {
   const Clock::time_point started = Clock::now();
   AXError result = kAXErrorSuccess;
+  bool answered = true;
   {
     Lock lock(S().mu);
     Target target = Resolve(element, call);
     bool named = true;
-    const std::string name =
-        attribute != nullptr ? AttributeName(*attribute, call, &named) : std::string();
+    const std::string name = read_name(call, &named);
     if (out == nullptr) {
       RecordMisuse(Misuse::kNullArgument, call, "NULL %s", outName);
       if (target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
     }
     if (!named && target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
+    const float timeout = MessagingTimeoutOf(target.element);
+    if (target.error == kAXErrorSuccess && route == Route::kApplication &&
+        TimesOutHung(lock, call, element, &target, timeout)) {
+      target.error = kAXErrorCannotComplete;
+      answered = false;
+    }
     result = target.error;
     if (result == kAXErrorSuccess) result = answer(static_cast<const Target&>(target), name);
-    Log(call, target, name, result);
+    Log(call, target, name, result, timeout);
   }
-  Answer(started);
+  Answer(started, answered);
   return result;
+}
+
+auto NoName() {
+  return [](const char*, bool*) { return std::string(); };
+}
+
+auto OneName(CFStringRef attribute) {
+  return [attribute](const char* call, bool* ok) { return AttributeName(attribute, call, ok); };
 }
 
 AxNode* BuildingNode(int32_t element) {
@@ -439,6 +544,10 @@ void ResetAccessibility() {
   ax.writes.clear();
   ax.request_count = 0;
   ax.answer_ns = 0;
+  ax.messaging_timeout = kDefaultMessagingTimeout;
+  ax.hung.clear();
+  ax.hang_generation++;
+  ax.hang_cv.notify_all();
 }
 
 }  // namespace desktop_sim
@@ -473,7 +582,8 @@ AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef* value) {
   return desktop_sim::Request(
-      "AXUIElementCopyAttributeValue", element, &attribute, value, "value pointer",
+      "AXUIElementCopyAttributeValue", element, desktop_sim::OneName(attribute), value,
+      "value pointer", desktop_sim::Route::kApplication,
       [&](const desktop_sim::Target& target, const std::string& name) {
         const desktop_sim::StoredValue* stored = desktop_sim::FindAttribute(*target.node, name);
         if (stored == nullptr) return kAXErrorAttributeUnsupported;
@@ -487,25 +597,26 @@ AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attrib
 
 AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                      CFTypeRef value) {
-  return desktop_sim::Request("AXUIElementSetAttributeValue", element, &attribute, value, "value",
-                              [&](const desktop_sim::Target& target, const std::string& name) {
-                                const desktop_sim::StoredValue written =
-                                    desktop_sim::StoredOf(value);
-                                Ax().writes.push_back(desktop_sim::AxWriteEntry{
-                                    target.element->pid, target.node->id, name, written});
-                                if (!desktop_sim::IsSettable(*target.node, name))
-                                  return kAXErrorAttributeUnsupported;
-                                // The application takes the value: later copies read it.
-                                auto* node = &target.element->world->nodes[target.element->node];
-                                node->attributes.emplace_back(name, written);
-                                return kAXErrorSuccess;
-                              });
+  return desktop_sim::Request(
+      "AXUIElementSetAttributeValue", element, desktop_sim::OneName(attribute), value, "value",
+      desktop_sim::Route::kApplication,
+      [&](const desktop_sim::Target& target, const std::string& name) {
+        const desktop_sim::StoredValue written = desktop_sim::StoredOf(value);
+        Ax().writes.push_back(
+            desktop_sim::AxWriteEntry{target.element->pid, target.node->id, name, written});
+        if (!desktop_sim::IsSettable(*target.node, name)) return kAXErrorAttributeUnsupported;
+        // The application takes the value: later copies read it.
+        auto* node = &target.element->world->nodes[target.element->node];
+        node->attributes.emplace_back(name, written);
+        return kAXErrorSuccess;
+      });
 }
 
 AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,
                                        Boolean* settable) {
   return desktop_sim::Request(
-      "AXUIElementIsAttributeSettable", element, &attribute, settable, "flag pointer",
+      "AXUIElementIsAttributeSettable", element, desktop_sim::OneName(attribute), settable,
+      "flag pointer", desktop_sim::Route::kApplication,
       [&](const desktop_sim::Target& target, const std::string& name) {
         if (desktop_sim::IsSettable(*target.node, name)) {
           *settable = true;
@@ -520,8 +631,8 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
 
 AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names) {
   return desktop_sim::Request(
-      "AXUIElementCopyActionNames", element, nullptr, names, "names pointer",
-      [&](const desktop_sim::Target& target, const std::string&) {
+      "AXUIElementCopyActionNames", element, desktop_sim::NoName(), names, "names pointer",
+      desktop_sim::Route::kApplication, [&](const desktop_sim::Target& target, const std::string&) {
         if (target.node->actions_error != 0)
           return static_cast<AXError>(target.node->actions_error);
         __CFArray* array = desktop_sim::NewArray(true);
@@ -536,13 +647,87 @@ AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names) {
 }
 
 AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
-  return desktop_sim::Request("AXUIElementGetPid", element, nullptr, pid, "pid pointer",
+  return desktop_sim::Request("AXUIElementGetPid", element, desktop_sim::NoName(), pid,
+                              "pid pointer", desktop_sim::Route::kLocal,
                               [&](const desktop_sim::Target& target, const std::string&) {
                                 if (target.element->node == desktop_sim::kSystemWideNode)
                                   return kAXErrorIllegalArgument;
                                 *pid = target.element->pid;
                                 return kAXErrorSuccess;
                               });
+}
+
+AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
+                                               AXCopyMultipleAttributeOptions options,
+                                               CFArrayRef* values) {
+  const char* call = "AXUIElementCopyMultipleAttributeValues";
+  std::vector<std::string> names;
+  return desktop_sim::Request(
+      call, element,
+      [&](const char* name_call, bool* ok) {
+        names = desktop_sim::AttributeNames(attributes, name_call, ok);
+        return desktop_sim::Joined(names);
+      },
+      values, "values pointer", desktop_sim::Route::kApplication,
+      [&](const desktop_sim::Target& target, const std::string&) {
+        const desktop_sim::AxApp* app =
+            desktop_sim::AppOf(*target.element->world, target.element->pid);
+        if (app != nullptr && app->batch_error != kAXErrorSuccess) return app->batch_error;
+        if ((options & ~static_cast<AXCopyMultipleAttributeOptions>(
+                           kAXCopyMultipleAttributeOptionStopOnError)) != 0) {
+          RecordMisuse(Misuse::kBadArgument, call, "unknown options 0x%x",
+                       static_cast<unsigned>(options));
+          return kAXErrorIllegalArgument;
+        }
+        const bool stop_on_error = (options & kAXCopyMultipleAttributeOptionStopOnError) != 0;
+        __CFArray* array = desktop_sim::NewArray(true);
+        for (const std::string& name : names) {
+          const desktop_sim::StoredValue* stored = desktop_sim::FindAttribute(*target.node, name);
+          AXError error = kAXErrorSuccess;
+          if (stored == nullptr) {
+            error = kAXErrorAttributeUnsupported;
+          } else if (stored->kind == desktop_sim::StoredKind::kError) {
+            error = static_cast<AXError>(stored->error);
+          }
+          if (error != kAXErrorSuccess && stop_on_error) {
+            desktop_sim::DropProgramRef(array, call);  // and with it what it holds so far
+            return error;
+          }
+          // An attribute that failed stands as an AXValue holding its error; one without a
+          // value as kCFNull.
+          CFTypeRef value = nullptr;
+          if (error != kAXErrorSuccess) {
+            value = desktop_sim::NewAxValue(kAXValueTypeAXError, &error);
+          } else if (stored->kind == desktop_sim::StoredKind::kNull) {
+            value = kCFNull;
+          } else {
+            value = desktop_sim::MakeValue(target.element->world, *target.node, *stored);
+          }
+          desktop_sim::AdoptIntoArray(array, value);
+        }
+        *values = array;
+        return kAXErrorSuccess;
+      });
+}
+
+// Answered in the caller's process: no request, no latency, and no hang.
+AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds) {
+  const char* call = "AXUIElementSetMessagingTimeout";
+  Lock lock(S().mu);
+  if (element == nullptr) {
+    RecordMisuse(Misuse::kNullArgument, call, "NULL element");
+    return kAXErrorIllegalArgument;
+  }
+  auto* target = desktop_sim::UseAs<__AXUIElement>(element, desktop_sim::kAxElementTypeId, call);
+  if (target == nullptr) return kAXErrorIllegalArgument;
+  if (!(timeoutInSeconds >= 0)) return kAXErrorIllegalArgument;  // negative, or not a number
+  if (target->node == desktop_sim::kSystemWideNode) {
+    Ax().messaging_timeout =
+        timeoutInSeconds == 0 ? desktop_sim::kDefaultMessagingTimeout : timeoutInSeconds;
+  } else {
+    target->messaging_timeout = timeoutInSeconds;
+  }
+  return kAXErrorSuccess;
 }
 
 // --- control surface ---
@@ -669,6 +854,31 @@ bool desktop_sim_ax_commit(bool trusted, int32_t focused_pid, int32_t system_foc
   return true;
 }
 
+bool desktop_sim_ax_set_batch_error(int32_t pid, int32_t error) {
+  Lock lock(S().mu);
+  desktop_sim::AxState& ax = Ax();
+  if (!ax.building) return false;
+  for (desktop_sim::AxApp& app : ax.building->apps) {
+    if (app.pid == pid) {
+      app.batch_error = static_cast<AXError>(error);
+      return true;
+    }
+  }
+  return false;
+}
+
+void desktop_sim_ax_set_hung(int32_t pid, bool hung, uint64_t answers_first) {
+  Lock lock(S().mu);
+  desktop_sim::AxState& ax = Ax();
+  auto& apps = ax.hung;
+  apps.erase(std::remove_if(apps.begin(), apps.end(),
+                            [pid](const desktop_sim::HungApp& app) { return app.pid == pid; }),
+             apps.end());
+  if (hung) apps.push_back(desktop_sim::HungApp{pid, answers_first});
+  ax.hang_generation++;
+  ax.hang_cv.notify_all();
+}
+
 void desktop_sim_ax_set_trusted(bool trusted) {
   desktop_sim_set_permission(DESKTOP_SIM_PERMISSION_ACCESSIBILITY, trusted);
 }
@@ -706,8 +916,12 @@ void ForEachLogged(std::vector<Entry> desktop_sim::AxState::*log,
 void desktop_sim_ax_requests(void (*each)(void*, const desktop_sim_ax_request*), void* context) {
   ForEachLogged(&desktop_sim::AxState::requests, each, context,
                 [](const desktop_sim::AxRequestEntry& entry) {
-                  return desktop_sim_ax_request{entry.call, entry.pid, entry.element.c_str(),
-                                                entry.attribute.c_str(), entry.result};
+                  return desktop_sim_ax_request{entry.call,
+                                                entry.pid,
+                                                entry.element.c_str(),
+                                                entry.attribute.c_str(),
+                                                entry.result,
+                                                static_cast<double>(entry.timeout)};
                 });
 }
 
@@ -725,6 +939,7 @@ void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out) {
   out->requests = Ax().request_count;
   out->answer_ns = Ax().answer_ns;
   out->latency_us = Ax().latency_us;
+  out->waiting = Ax().waiting;
 }
 
 bool desktop_sim_running_application_property(pid_t pid, desktop_sim_app_property property,

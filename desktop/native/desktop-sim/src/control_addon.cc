@@ -445,7 +445,7 @@ Napi::Value ProbeStop(const Napi::CallbackInfo& info) {
 // Reads the desktop that index.js validated and flattened (elements by number, refs resolved):
 // {trusted, focusedPid, systemFocused, elements: [{id, attributes: [[name, kind, a, b]],
 // settable, actions, actionsError, children}], apps: [{pid, name, bundleId, running, root,
-// focusedElement, focusedWindow}]}.
+// focusedElement, focusedWindow, batchError}]}.
 std::string Utf8Or(const Napi::Value& value, bool* present) {
   *present = value.IsString();
   return *present ? value.As<Napi::String>().Utf8Value() : std::string();
@@ -520,10 +520,13 @@ bool LoadApplication(const Napi::Object& app) {
   bool has_bundle = false;
   const std::string name = Utf8Or(app.Get("name"), &has_name);
   const std::string bundle = Utf8Or(app.Get("bundleId"), &has_bundle);
-  return desktop_sim_ax_add_application(
-      Int32Of(app, "pid"), has_name ? name.c_str() : nullptr, has_bundle ? bundle.c_str() : nullptr,
+  const int32_t pid = Int32Of(app, "pid");
+  const bool added = desktop_sim_ax_add_application(
+      pid, has_name ? name.c_str() : nullptr, has_bundle ? bundle.c_str() : nullptr,
       app.Get("running").ToBoolean().Value(), Int32Of(app, "root"), Int32Of(app, "focusedElement"),
       Int32Of(app, "focusedWindow"));
+  const int32_t batch_error = Int32Of(app, "batchError");
+  return added && (batch_error == 0 || desktop_sim_ax_set_batch_error(pid, batch_error));
 }
 
 Napi::Value AxLoad(const Napi::CallbackInfo& info) {
@@ -565,6 +568,13 @@ Napi::Value AxSetTrusted(const Napi::CallbackInfo& info) {
 
 Napi::Value AxTrusted(const Napi::CallbackInfo& info) {
   return Napi::Boolean::New(info.Env(), desktop_sim_ax_trusted());
+}
+
+// (pid, on, answersFirst), checked by index.js.
+Napi::Value AxSetHung(const Napi::CallbackInfo& info) {
+  desktop_sim_ax_set_hung(info[0].ToNumber().Int32Value(), info[1].ToBoolean().Value(),
+                          static_cast<uint64_t>(info[2].ToNumber().DoubleValue()));
+  return info.Env().Undefined();
 }
 
 Napi::Value AxSetLatency(const Napi::CallbackInfo& info) {
@@ -623,6 +633,7 @@ void CollectRequest(void* context, const desktop_sim_ax_request* request) {
   row.Set("element", OrNull(out->env, request->element));
   row.Set("attribute", OrNull(out->env, request->attribute));
   row.Set("result", Napi::Number::New(out->env, request->result));
+  row.Set("timeout", Napi::Number::New(out->env, request->timeout));
   out->array.Set(out->next++, row);
 }
 
@@ -656,6 +667,7 @@ Napi::Value AxStats(const Napi::CallbackInfo& info) {
   result.Set("requests", Napi::Number::New(env, static_cast<double>(stats.requests)));
   result.Set("answerNs", Napi::Number::New(env, static_cast<double>(stats.answer_ns)));
   result.Set("latencyUs", Napi::Number::New(env, stats.latency_us));
+  result.Set("waiting", Napi::Number::New(env, static_cast<double>(stats.waiting)));
   return result;
 }
 
@@ -709,6 +721,7 @@ constexpr Export kExports[] = {
     {"axSetTrusted", AxSetTrusted},
     {"axTrusted", AxTrusted},
     {"axSetLatency", AxSetLatency},
+    {"axSetHung", AxSetHung},
     {"axRequests", AxRequests},
     {"axWrites", AxWrites},
     {"axStats", AxStats},

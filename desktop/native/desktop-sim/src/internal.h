@@ -27,6 +27,7 @@ using Clock = std::chrono::steady_clock;
 // Type ids: fixed, distinct, and never 0 (0 is what a lookup of garbage answers).
 constexpr CFTypeID kAllocatorTypeId = 2;
 constexpr CFTypeID kStringTypeId = 7;
+constexpr CFTypeID kNullTypeId = 16;
 constexpr CFTypeID kBooleanTypeId = 21;
 constexpr CFTypeID kMachPortTypeId = 35;
 constexpr CFTypeID kRunLoopTypeId = 43;
@@ -73,6 +74,8 @@ struct __CFAllocator : desktop_sim::Object {};
 struct __CFBoolean : desktop_sim::Object {
   bool value;
 };
+
+struct __CFNull : desktop_sim::Object {};
 
 struct __CFString : desktop_sim::Object {
   const char16_t* units;  // UTF-16; heap-owned unless the string is a static constant

@@ -12,6 +12,7 @@ namespace desktop_sim {
 __CFAllocator g_default_allocator = {{kAllocatorTypeId, true, false, 0, 0, nullptr}};
 __CFBoolean g_true = {{kBooleanTypeId, true, false, 0, 0, nullptr}, true};
 __CFBoolean g_false = {{kBooleanTypeId, true, false, 0, 0, nullptr}, false};
+__CFNull g_null = {{kNullTypeId, true, false, 0, 0, nullptr}};
 __CFString g_default_mode = {
     {kStringTypeId, true, false, 0, 0, nullptr}, u"kCFRunLoopDefaultMode", 21, false};
 __CFString g_common_modes = {
@@ -33,6 +34,7 @@ constexpr TypeNameRow kTypeNames[] = {
     {kEventTypeId, "CGEvent"},         {kArrayTypeId, "CFArray"},
     {kNumberTypeId, "CFNumber"},       {kAxElementTypeId, "AXUIElement"},
     {kAxValueTypeId, "AXValue"},       {kDictionaryTypeId, "CFDictionary"},
+    {kNullTypeId, "CFNull"},
 };
 
 bool EnvFlag(const char* name) {
@@ -127,9 +129,9 @@ State::State() {
   quiet = EnvFlag("DESKTOP_SIM_QUIET");
   abort_on_misuse = EnvFlag("DESKTOP_SIM_ABORT_ON_MISUSE");
   objects.reserve(4096);
-  for (Object* immortal :
-       std::initializer_list<Object*>{&g_default_allocator, &g_true, &g_false, &g_default_mode,
-                                      &g_common_modes, &g_trusted_check_prompt}) {
+  for (Object* immortal : std::initializer_list<Object*>{&g_default_allocator, &g_true, &g_false,
+                                                         &g_null, &g_default_mode, &g_common_modes,
+                                                         &g_trusted_check_prompt}) {
     objects.emplace(immortal, immortal);
   }
   constant_strings.emplace("kCFRunLoopDefaultMode", &g_default_mode);
@@ -292,6 +294,7 @@ using desktop_sim::S;
 const CFAllocatorRef kCFAllocatorDefault = &desktop_sim::g_default_allocator;
 const CFBooleanRef kCFBooleanTrue = &desktop_sim::g_true;
 const CFBooleanRef kCFBooleanFalse = &desktop_sim::g_false;
+const CFNullRef kCFNull = &desktop_sim::g_null;
 
 CFTypeRef CFRetain(CFTypeRef cf) {
   Lock lock(S().mu);
@@ -372,6 +375,10 @@ CFHashCode CFHash(CFTypeRef cf) {
     return hash;
   }
   return desktop_sim::ValueHash(object);
+}
+
+CFTypeID CFNullGetTypeID(void) {
+  return desktop_sim::kNullTypeId;
 }
 
 CFTypeID CFBooleanGetTypeID(void) {

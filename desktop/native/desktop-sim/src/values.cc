@@ -118,6 +118,16 @@ __CFArray* NewArray(bool program_owned) {
   return array;
 }
 
+void AdoptIntoArray(__CFArray* array, CFTypeRef value) {
+  auto* object = static_cast<Object*>(const_cast<void*>(value));
+  if (object->immortal) {
+    CountGivenUp(object);  // a constant (a boolean, kCFNull) is held without references
+  } else {
+    TakeOverProgramRef(object);
+  }
+  array->items.push_back(object);
+}
+
 __CFNumber* NewNumber(CFNumberType type, bool is_float, int64_t integer, double real) {
   auto* number = new __CFNumber();
   number->number_type = type;
@@ -153,7 +163,10 @@ void FreeValuePayload(Object* object) {
       auto* array = static_cast<__CFArray*>(object);
       std::vector<Object*> items;
       items.swap(array->items);
-      for (Object* item : items) DropSystemRef(item, "CFRelease (of the array holding it)");
+      if (!array->holds_items) break;
+      for (Object* item : items) {
+        if (!item->immortal) DropSystemRef(item, "CFRelease (of the array holding it)");
+      }
       break;
     }
     case kAxElementTypeId:
@@ -235,6 +248,71 @@ CFTypeID CFArrayGetTypeID(void) {
   return desktop_sim::kArrayTypeId;
 }
 
+namespace {
+
+// Stand for CFRetain, CFRelease, CFCopyDescription and CFEqual in kCFTypeArrayCallBacks: the
+// simulated arrays recognise those callbacks and hold their values themselves, so these only
+// give the structure the identity the platform's has (it is not all NULL).
+const void* TypeArrayRetain(CFAllocatorRef, const void* value) {
+  return value;
+}
+void TypeArrayRelease(CFAllocatorRef, const void*) {}
+CFStringRef TypeArrayCopyDescription(const void*) {
+  return nullptr;
+}
+Boolean TypeArrayEqual(const void* a, const void* b) {
+  return a == b;
+}
+
+}  // namespace
+
+const CFArrayCallBacks kCFTypeArrayCallBacks = {0, TypeArrayRetain, TypeArrayRelease,
+                                                TypeArrayCopyDescription, TypeArrayEqual};
+
+namespace {
+
+bool SameCallBacks(const CFArrayCallBacks& a, const CFArrayCallBacks& b) {
+  return a.version == b.version && a.retain == b.retain && a.release == b.release &&
+         a.copyDescription == b.copyDescription && a.equal == b.equal;
+}
+
+}  // namespace
+
+// The array holds its values with kCFTypeArrayCallBacks (or a copy of them) and leaves them
+// alone with NULL callbacks or all-NULL ones; callbacks of the program's own are not run here,
+// so they are misuse.
+CFArrayRef CFArrayCreate(CFAllocatorRef allocator, const void** values, CFIndex numValues,
+                         const CFArrayCallBacks* callBacks) {
+  (void)allocator;
+  Lock lock(S().mu);
+  if (numValues < 0 || (numValues > 0 && values == nullptr)) {
+    RecordMisuse(Misuse::kBadArgument, "CFArrayCreate", "%ld values at %p",
+                 static_cast<long>(numValues), static_cast<const void*>(values));
+    return nullptr;
+  }
+  const CFArrayCallBacks kNone = {0, nullptr, nullptr, nullptr, nullptr};
+  const bool holds = callBacks != nullptr && !SameCallBacks(*callBacks, kNone);
+  if (holds && !SameCallBacks(*callBacks, kCFTypeArrayCallBacks)) {
+    RecordMisuse(Misuse::kBadArgument, "CFArrayCreate",
+                 "callbacks other than kCFTypeArrayCallBacks or NULL");
+    return nullptr;
+  }
+  std::vector<desktop_sim::Object*> items;
+  items.reserve(static_cast<size_t>(numValues));
+  for (CFIndex i = 0; i < numValues; ++i) {
+    desktop_sim::Object* item = desktop_sim::Use(values[i], 0, "CFArrayCreate");
+    if (item == nullptr) return nullptr;  // recorded; nothing was retained yet
+    items.push_back(item);
+  }
+  __CFArray* array = desktop_sim::NewArray(true);
+  array->holds_items = holds;
+  for (desktop_sim::Object* item : items) {
+    if (array->holds_items && !item->immortal) item->system_refs++;
+    array->items.push_back(item);
+  }
+  return array;
+}
+
 CFIndex CFArrayGetCount(CFArrayRef theArray) {
   Lock lock(S().mu);
   auto* array =
@@ -253,6 +331,23 @@ const void* CFArrayGetValueAtIndex(CFArrayRef theArray, CFIndex idx) {
     return nullptr;
   }
   return array->items[idx];
+}
+
+void CFArrayGetValues(CFArrayRef theArray, CFRange range, const void** values) {
+  Lock lock(S().mu);
+  auto* array =
+      desktop_sim::UseAs<__CFArray>(theArray, desktop_sim::kArrayTypeId, "CFArrayGetValues");
+  if (array == nullptr) return;
+  const CFIndex count = static_cast<CFIndex>(array->items.size());
+  if (range.location < 0 || range.length < 0 || range.location > count ||
+      range.length > count - range.location || (range.length > 0 && values == nullptr)) {
+    RecordMisuse(Misuse::kBadArgument, "CFArrayGetValues",
+                 "range (%ld, %ld) outside an array of %ld, or no buffer",
+                 static_cast<long>(range.location), static_cast<long>(range.length),
+                 static_cast<long>(count));
+    return;
+  }
+  for (CFIndex i = 0; i < range.length; ++i) values[i] = array->items[range.location + i];
 }
 
 CFTypeID CFNumberGetTypeID(void) {

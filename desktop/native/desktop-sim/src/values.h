@@ -15,6 +15,7 @@ struct AxWorld;
 
 struct __CFArray : desktop_sim::Object {
   std::vector<desktop_sim::Object*> items;  // each held by the array (a system reference)
+  bool holds_items = true;  // false for an array created without callbacks: items not retained
 };
 
 // An immutable dictionary. With the CF-type callbacks its keys and values are CF objects it
@@ -51,12 +52,16 @@ struct __AXUIElement : desktop_sim::Object {
   std::shared_ptr<desktop_sim::AxWorld> world;
   int32_t node;  // index into world->nodes; 0 is the system-wide element
   pid_t pid;     // for an application made from a pid that runs nothing: that pid, node -1
+  float messaging_timeout = 0;  // seconds; 0: the process-wide timeout applies
 };
 
 namespace desktop_sim {
 
 // Program-owned (program_owned) or held by a container (the system) otherwise.
 __CFArray* NewArray(bool program_owned);
+// Puts a value the program was just handed (a Copy result) into array, which takes it over: the
+// array holds it from now on and the program does not.
+void AdoptIntoArray(__CFArray* array, CFTypeRef value);
 __CFNumber* NewNumber(CFNumberType type, bool is_float, int64_t integer, double real);
 __AXValue* NewAxValue(AXValueType type, const void* data);
 __AXUIElement* NewElement(std::shared_ptr<AxWorld> world, int32_t node, pid_t pid,

@@ -51,6 +51,8 @@ test('mistakes in a fixture are errors that name where they are', () => {
     [desktop([app({ children: ['x'] })]), TypeError, /children\[0\]: an element must be an object/],
     [desktop([app(button, { focusedElement: 'ghost' })]), TypeError, /focusedElement: no element has the id 'ghost'/],
     [desktop([app(button)], { systemWideFocusedElement: 3 }), TypeError, /systemWideFocusedElement: an id string/],
+    [desktop([app(button, { batchedRequests: 'no' })]), TypeError, /batchedRequests: true, false or \{error: code\}/],
+    [desktop([app(button, { batchedRequests: { error: 0 } })]), RangeError, /error 0 is success/],
   ];
   for (const [fixture, ErrorType, pattern] of cases) {
     assert.throws(() => sim.ax.load(fixture), (error) => {
@@ -75,7 +77,7 @@ test('reset: trusted, no latency, logs empty', () => {
   assert.equal(sim.ax.trusted(), true);
   assert.deepEqual(sim.ax.requests(), []);
   assert.deepEqual(sim.ax.writes(), []);
-  assert.deepEqual(sim.ax.stats(), { requests: 0, answerNs: 0, latencyUs: 0 });
+  assert.deepEqual(sim.ax.stats(), { requests: 0, answerNs: 0, latencyUs: 0, waiting: 0 });
 });
 
 test('setTrusted and setLatency check their arguments', () => {
@@ -86,4 +88,27 @@ test('setTrusted and setLatency check their arguments', () => {
   assert.equal(sim.ax.trusted(), false);
   sim.ax.setLatency(40);
   assert.equal(sim.ax.stats().latencyUs, 40);
+});
+
+test('setHung checks its arguments; requests log their messaging timeout', () => {
+  const cases = [
+    // [arguments, error type]
+    [[0, true], RangeError], [[10, 'yes'], TypeError], [[10, true, { afterRequests: -1 }], RangeError],
+    [[10, true, { after: 1 }], TypeError], [[10.5, true], TypeError],
+  ];
+  for (const [args, ErrorType] of cases) {
+    assert.throws(() => sim.ax.setHung(...args), ErrorType, JSON.stringify(args));
+  }
+  sim.ax.load(desktop([app(button)]));
+  sim.ax.setHung(10, true, { afterRequests: 5 });
+  sim.ax.setHung(10, false);
+  assert.deepEqual(sim.ax.requests(), []);
+});
+
+test('batchedRequests: false and {error} load; the request log carries timeouts', () => {
+  for (const batchedRequests of [true, false, { error: -25205 }]) {
+    sim.ax.load(desktop([app(button, { batchedRequests })]));
+  }
+  assert.deepEqual(sim.ax.requests(), []);
+  assert.equal(sim.cf.live(), 0);
 });

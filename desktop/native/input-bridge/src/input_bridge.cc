@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <clocale>
 #include <cstdint>
 #include <cstdio>
@@ -888,6 +889,53 @@ bool IsOfType(CFTypeRef value, CFTypeID type) {
   return value != nullptr && CFGetTypeID(value) == type;
 }
 
+// How the target application is answering during one call: every request to it is a round trip
+// that may wait up to its messaging timeout (6 s unless set) when the application is busy. The
+// call gives the application a time budget, makes each request with a timeout of at most
+// kMessagingTimeoutSeconds and no longer than the budget still allows, and gives up once the
+// budget is spent or the application has answered kAXErrorCannotComplete twice in a row.
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr float kMessagingTimeoutSeconds = 0.5f;
+constexpr int32_t kDefaultBudgetMs = 3000;
+constexpr int kCannotCompleteRunToStop = 2;
+
+struct AppResponse {
+  SteadyClock::time_point deadline;
+  int cannotCompleteRun;
+  bool gaveUp;
+};
+
+AppResponse StartResponse(int32_t budgetMs) {
+  return AppResponse{SteadyClock::now() + std::chrono::milliseconds(budgetMs), 0, false};
+}
+
+// Whether a request may still be made through element; if so, sets the element's messaging
+// timeout for it. The timeout belongs to this element object alone (not to other objects for
+// the same element), so every element asked is given it; it is a local call, no round trip. The
+// system-wide element is never given one: that would change the whole process's timeout.
+bool MayAsk(AppResponse& response, AXUIElementRef element) {
+  if (response.gaveUp) return false;
+  const double left = std::chrono::duration<double>(response.deadline - SteadyClock::now()).count();
+  if (left <= 0) {
+    response.gaveUp = true;
+    return false;
+  }
+  // 0 would mean "the process-wide timeout" to the service, hence the floor of 1 ms.
+  const float timeout =
+      static_cast<float>(std::max(0.001, std::min<double>(kMessagingTimeoutSeconds, left)));
+  AXUIElementSetMessagingTimeout(element, timeout);
+  return true;
+}
+
+void NoteAnswer(AppResponse& response, AXError code) {
+  if (code != kAXErrorCannotComplete) {
+    response.cannotCompleteRun = 0;
+  } else if (++response.cannotCompleteRun >= kCannotCompleteRunToStop) {
+    response.gaveUp = true;
+  }
+}
+
 // The attribute's value, owned by the caller, or null when it is missing; *result (when asked
 // for) receives the service's code. A value handed out together with an error code is released
 // here rather than leaked.
@@ -903,8 +951,22 @@ CFTypeRef CopyAxAttribute(AXUIElementRef element, CFStringRef attribute,
   return value;
 }
 
-Text TextOfValue(CFTypeRef value) {
-  const CFTypeID type = CFGetTypeID(value);
+// The same through an application that may stop answering: nothing is asked once it has.
+CFTypeRef CopyAxAttribute(AppResponse& response, AXUIElementRef element, CFStringRef attribute,
+                          AXError* result = nullptr) {
+  if (!MayAsk(response, element)) {
+    if (result != nullptr) *result = kAXErrorCannotComplete;
+    return nullptr;
+  }
+  AXError code = kAXErrorSuccess;
+  CFTypeRef value = CopyAxAttribute(element, attribute, &code);
+  NoteAnswer(response, code);
+  if (result != nullptr) *result = code;
+  return value;
+}
+
+// The value as text, given its type id.
+Text TextOfTyped(CFTypeRef value, CFTypeID type) {
   if (type == CFStringGetTypeID()) return CfStringToUtf8(static_cast<CFStringRef>(value));
   if (type == CFNumberGetTypeID()) {
     double number = 0;
@@ -917,8 +979,12 @@ Text TextOfValue(CFTypeRef value) {
   return Text();
 }
 
-Text CopyAxStringAttr(AXUIElementRef element, CFStringRef attribute) {
-  CFTypeRef value = CopyAxAttribute(element, attribute);
+Text TextOfValue(CFTypeRef value) {
+  return TextOfTyped(value, CFGetTypeID(value));
+}
+
+Text CopyAxStringAttr(AppResponse& response, AXUIElementRef element, CFStringRef attribute) {
+  CFTypeRef value = CopyAxAttribute(response, element, attribute);
   if (value == nullptr) return Text();
   Text text = TextOfValue(value);
   CFRelease(value);
@@ -951,24 +1017,110 @@ struct AxFrame {
   double h;
 };
 
-// Reads an AXValue attribute of the given type into target, which keeps its preset when the
-// attribute is missing. Only an AXValue can be asked for its structure; anything else is
-// ignored.
-void ReadAxValueAttr(AXUIElementRef element, CFStringRef attribute, AXValueType type,
-                     void* target) {
-  CFTypeRef value = CopyAxAttribute(element, attribute);
-  if (value == nullptr) return;
-  if (IsOfType(value, AXValueGetTypeID())) {
-    AXValueGetValue(static_cast<AXValueRef>(value), type, target);
+// The attributes the walk reads of every element, in the order of a batched request.
+enum AttributeSlot {
+  kRoleSlot,
+  kSubroleSlot,
+  kTitleSlot,
+  kDescriptionSlot,
+  kValueSlot,
+  kHelpSlot,
+  kPlaceholderSlot,
+  kPositionSlot,
+  kSizeSlot,
+  kEnabledSlot,
+  kSelectedSlot,
+  kChildrenSlot,
+  kSlotCount,
+};
+
+// The constant names of the slots (CFSTR takes literals only, hence the switch).
+CFStringRef SlotAttribute(int slot) {
+  switch (slot) {
+    case kRoleSlot:
+      return CFSTR("AXRole");
+    case kSubroleSlot:
+      return CFSTR("AXSubrole");
+    case kTitleSlot:
+      return CFSTR("AXTitle");
+    case kDescriptionSlot:
+      return CFSTR("AXDescription");
+    case kValueSlot:
+      return CFSTR("AXValue");
+    case kHelpSlot:
+      return CFSTR("AXHelp");
+    case kPlaceholderSlot:
+      return CFSTR("AXPlaceholderValue");
+    case kPositionSlot:
+      return CFSTR("AXPosition");
+    case kSizeSlot:
+      return CFSTR("AXSize");
+    case kEnabledSlot:
+      return CFSTR("AXEnabled");
+    case kSelectedSlot:
+      return CFSTR("AXSelected");
+    default:
+      return CFSTR("AXChildren");
   }
-  CFRelease(value);
 }
 
-AxFrame ReadAxFrame(AXUIElementRef element) {
+// One element's attributes, null where missing, with their type ids (0 where missing), asked for
+// once. Either borrowed from the answer to one batched request (batch, owned) or copied one by
+// one (owned, each).
+struct ElementValues {
+  CFArrayRef batch;
+  CFTypeRef slots[kSlotCount];
+  CFTypeID types[kSlotCount];
+};
+
+void ReleaseElementValues(ElementValues& values) {
+  if (values.batch != nullptr) {
+    CFRelease(values.batch);
+  } else {
+    for (CFTypeRef value : values.slots) {
+      if (value != nullptr) CFRelease(value);
+    }
+  }
+}
+
+// A batched answer stands in for an attribute that failed with an AXValue holding the error,
+// or with kCFNull: either reads as missing, as a failed single copy does.
+bool IsMissingPlaceholder(CFTypeRef item, CFTypeID type) {
+  if (item == nullptr || type == CFNullGetTypeID()) return true;
+  return type == AXValueGetTypeID() &&
+         AXValueGetType(static_cast<AXValueRef>(item)) == kAXValueTypeAXError;
+}
+
+// Whether a failed batched request means the application cannot take batched requests, so the
+// element is worth asking attribute by attribute. AXUIElement.h names kAXErrorNotImplemented ("the
+// process does not fully support the accessibility API") and kAXErrorIllegalArgument for this
+// call. kAXErrorAttributeUnsupported and kAXErrorFailure are taken the same way: neither says
+// the application is unresponsive or the element gone, and asking singly costs one element's
+// requests. kAXErrorCannotComplete, kAXErrorInvalidUIElement and kAXErrorAPIDisabled concern the
+// application or the element, and single requests would fail the same way.
+bool MeansBatchUnsupported(AXError code) {
+  return code == kAXErrorNotImplemented || code == kAXErrorIllegalArgument ||
+         code == kAXErrorAttributeUnsupported || code == kAXErrorFailure;
+}
+
+Text SlotText(const ElementValues& values, int slot) {
+  return values.slots[slot] != nullptr ? TextOfTyped(values.slots[slot], values.types[slot])
+                                       : Text();
+}
+
+// Reads an AXValue of the given type into target, which keeps its preset when the value is
+// missing. Only an AXValue can be asked for its structure; anything else is ignored.
+void ReadAxValueOf(const ElementValues& values, int slot, AXValueType type, void* target) {
+  if (values.slots[slot] != nullptr && values.types[slot] == AXValueGetTypeID()) {
+    AXValueGetValue(static_cast<AXValueRef>(values.slots[slot]), type, target);
+  }
+}
+
+AxFrame ReadAxFrame(const ElementValues& values) {
   CGPoint point = CGPointZero;
-  ReadAxValueAttr(element, CFSTR("AXPosition"), kAXValueTypeCGPoint, &point);
+  ReadAxValueOf(values, kPositionSlot, kAXValueTypeCGPoint, &point);
   CGSize size = CGSizeZero;
-  ReadAxValueAttr(element, CFSTR("AXSize"), kAXValueTypeCGSize, &size);
+  ReadAxValueOf(values, kSizeSlot, kAXValueTypeCGSize, &size);
   return AxFrame{point.x, point.y, size.width, size.height};
 }
 
@@ -991,8 +1143,7 @@ bool IsFloatNumberType(CFNumberType type) {
 }
 
 // The kind word of a settable value, or null for a kind without one.
-const char* ValueKindWord(CFTypeRef value) {
-  const CFTypeID type = CFGetTypeID(value);
+const char* ValueKindWord(CFTypeRef value, CFTypeID type) {
   if (type == CFBooleanGetTypeID()) return "boolean";
   if (type == CFNumberGetTypeID()) {
     return IsFloatNumberType(CFNumberGetType(static_cast<CFNumberRef>(value))) ? "float"
@@ -1002,29 +1153,32 @@ const char* ValueKindWord(CFTypeRef value) {
   return nullptr;
 }
 
-// The boolean attribute's value when it is a boolean: 1 true, 0 false, -1 missing or another kind.
-int ReadAxBoolean(AXUIElementRef element, CFStringRef attribute) {
-  CFTypeRef value = CopyAxAttribute(element, attribute);
-  if (value == nullptr) return -1;
-  int state = -1;
-  if (IsOfType(value, CFBooleanGetTypeID())) {
-    state = CFBooleanGetValue(static_cast<CFBooleanRef>(value)) ? 1 : 0;
-  }
-  CFRelease(value);
-  return state;
+// The value when it is a boolean: 1 true, 0 false, -1 missing or another kind.
+int BooleanState(const ElementValues& values, int slot) {
+  if (values.slots[slot] == nullptr || values.types[slot] != CFBooleanGetTypeID()) return -1;
+  return CFBooleanGetValue(static_cast<CFBooleanRef>(values.slots[slot])) ? 1 : 0;
 }
 
-AxStateWords ReadAxStateFlags(AXUIElementRef element) {
-  AxStateWords state{{}, 0};
-  if (ReadAxBoolean(element, CFSTR("AXEnabled")) == 0) state.words[state.count++] = "disabled";
-  if (ReadAxBoolean(element, CFSTR("AXSelected")) == 1) state.words[state.count++] = "selected";
+// Whether the element's "AXValue" is settable: one request, its code ignored but for noting how
+// the application answers.
+bool ReadValueSettable(AppResponse& response, AXUIElementRef element) {
+  if (!MayAsk(response, element)) return false;
   Boolean settable = false;
-  AXUIElementIsAttributeSettable(element, CFSTR("AXValue"), &settable);
+  NoteAnswer(response, AXUIElementIsAttributeSettable(element, CFSTR("AXValue"), &settable));
+  return settable;
+}
+
+// The kind word of a settable value comes from the "AXValue" already read with the others.
+AxStateWords ReadAxStateFlags(const ElementValues& values, bool settable) {
+  AxStateWords state{{}, 0};
+  if (BooleanState(values, kEnabledSlot) == 0) state.words[state.count++] = "disabled";
+  if (BooleanState(values, kSelectedSlot) == 1) state.words[state.count++] = "selected";
   if (settable) {
     state.words[state.count++] = "settable";
-    if (CFTypeRef value = CopyAxAttribute(element, CFSTR("AXValue"))) {
-      if (const char* kind = ValueKindWord(value)) state.words[state.count++] = kind;
-      CFRelease(value);
+    if (CFTypeRef value = values.slots[kValueSlot]) {
+      if (const char* kind = ValueKindWord(value, values.types[kValueSlot])) {
+        state.words[state.count++] = kind;
+      }
     }
   }
   return state;
@@ -1121,6 +1275,7 @@ struct DumpOptions {
   int32_t maxChildrenPerNode = 60;
   int32_t maxNodes = 1500;
   int32_t textTruncate = 140;
+  int32_t timeoutMs = kDefaultBudgetMs;  // the application's time budget for the whole dump
 };
 
 struct DumpCtx {
@@ -1133,7 +1288,52 @@ struct DumpCtx {
   AXUIElementRef focusedElement;  // borrowed from the caller, may be null
   Text focusedRole;
   Text focusedLabel;
+  AppResponse& response;
+  CFArrayRef slotNames;   // the names of a batched request, owned by the caller; null: none
+  bool batchUnsupported;  // the application said it does not implement batched requests
 };
+
+// Every slot through one batched request, or one request per slot when the application cannot
+// take batched requests. Nothing is asked once the application has stopped answering.
+ElementValues ReadElementValues(AXUIElementRef element, DumpCtx& ctx) {
+  ElementValues values{nullptr, {}, {}};
+  if (ctx.slotNames != nullptr && !ctx.batchUnsupported) {
+    if (!MayAsk(ctx.response, element)) return values;
+    CFArrayRef batch = nullptr;
+    const AXError code = AXUIElementCopyMultipleAttributeValues(element, ctx.slotNames, 0, &batch);
+    NoteAnswer(ctx.response, code);
+    if (code == kAXErrorSuccess && batch != nullptr && CFArrayGetCount(batch) == kSlotCount) {
+      values.batch = batch;
+      const void* items[kSlotCount] = {};
+      CFArrayGetValues(batch, CFRangeMake(0, kSlotCount), items);
+      for (int slot = 0; slot < kSlotCount; ++slot) {
+        const CFTypeID type = items[slot] != nullptr ? CFGetTypeID(items[slot]) : 0;
+        if (IsMissingPlaceholder(items[slot], type)) continue;
+        values.slots[slot] = items[slot];
+        values.types[slot] = type;
+      }
+      return values;
+    }
+    if (batch != nullptr) CFRelease(batch);
+    if (code == kAXErrorSuccess || !MeansBatchUnsupported(code)) return values;
+    // Not implemented is the process's answer for every element; the others may be one
+    // element's.
+    if (code == kAXErrorNotImplemented) ctx.batchUnsupported = true;
+  }
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    values.slots[slot] = CopyAxAttribute(ctx.response, element, SlotAttribute(slot));
+    if (values.slots[slot] != nullptr) values.types[slot] = CFGetTypeID(values.slots[slot]);
+  }
+  return values;
+}
+
+// The batched request's names as one array, made once per dump; null when it cannot be made,
+// and then every element is read attribute by attribute.
+CFArrayRef CreateSlotNames() {
+  const void* names[kSlotCount];
+  for (int slot = 0; slot < kSlotCount; ++slot) names[slot] = SlotAttribute(slot);
+  return CFArrayCreate(kCFAllocatorDefault, names, kSlotCount, &kCFTypeArrayCallBacks);
+}
 
 // The five texts of a node, read and clipped.
 struct NodeTexts {
@@ -1144,12 +1344,10 @@ struct NodeTexts {
   Text placeholder;
 };
 
-NodeTexts ReadNodeTexts(AXUIElementRef element, int32_t limit) {
-  NodeTexts texts{CopyAxStringAttr(element, CFSTR("AXTitle")),
-                  CopyAxStringAttr(element, CFSTR("AXDescription")),
-                  CopyAxStringAttr(element, CFSTR("AXValue")),
-                  CopyAxStringAttr(element, CFSTR("AXHelp")),
-                  CopyAxStringAttr(element, CFSTR("AXPlaceholderValue"))};
+NodeTexts ReadNodeTexts(const ElementValues& values, int32_t limit) {
+  NodeTexts texts{SlotText(values, kTitleSlot), SlotText(values, kDescriptionSlot),
+                  SlotText(values, kValueSlot), SlotText(values, kHelpSlot),
+                  SlotText(values, kPlaceholderSlot)};
   for (Text* text :
        {&texts.title, &texts.description, &texts.value, &texts.help, &texts.placeholder}) {
     ClipText(*text, limit);
@@ -1208,9 +1406,11 @@ Text Indentation(int32_t depth) {
 }
 
 // ", Secondary Actions: " and the window's action names other than the press, if any.
-Text WindowActionsPart(AXUIElementRef element) {
+Text WindowActionsPart(AppResponse& response, AXUIElementRef element) {
+  if (!MayAsk(response, element)) return Text();
   CFArrayRef names = nullptr;
   const AXError result = AXUIElementCopyActionNames(element, &names);
+  NoteAnswer(response, result);
   Text list;
   if (result == kAXErrorSuccess && names != nullptr) {
     const CFIndex count = CFArrayGetCount(names);
@@ -1260,26 +1460,44 @@ void SetNodeRecord(DumpCtx& ctx, int32_t id, int32_t depth, const Text& role, co
   ctx.nodes.Set(std::to_string(id), record);
 }
 
+// Everything one node shows, read before anything of it is written, so that a node whose
+// reading the application cut short can be left out whole.
+struct NodeReading {
+  Text axRole;
+  Text role;
+  NodeTexts texts;
+  AxFrame frame;
+  AxStateWords state;
+  Text actions;
+};
+
+NodeReading ReadNode(AXUIElementRef element, const ElementValues& values, DumpCtx& ctx) {
+  NodeReading node;
+  node.axRole = SlotText(values, kRoleSlot);
+  node.role = HumanRoleName(node.axRole, SlotText(values, kSubroleSlot));
+  node.texts = ReadNodeTexts(values, ctx.options.textTruncate);
+  node.frame = ReadAxFrame(values);
+  node.state = ReadAxStateFlags(values, ReadValueSettable(ctx.response, element));
+  if (node.axRole == "AXWindow") node.actions = WindowActionsPart(ctx.response, element);
+  return node;
+}
+
 // One emitted node: its line, its record and the focus check.
-void EmitNode(AXUIElementRef element, int32_t depth, DumpCtx& ctx) {
+void EmitNode(AXUIElementRef element, int32_t depth, DumpCtx& ctx, const NodeReading& node) {
   const int32_t id = ctx.nodeCount++;
-  const Text axRole = CopyAxStringAttr(element, CFSTR("AXRole"));
-  const Text subrole = CopyAxStringAttr(element, CFSTR("AXSubrole"));
-  const Text role = HumanRoleName(axRole, subrole);
-  const NodeTexts texts = ReadNodeTexts(element, ctx.options.textTruncate);
-  const AxFrame frame = ReadAxFrame(element);
-  const AxStateWords state = ReadAxStateFlags(element);
+  const Text& role = node.role;
+  const NodeTexts& texts = node.texts;
 
   ctx.text += Indentation(depth);
   ctx.text += std::to_string(id);
   ctx.text += " ";
   ctx.text += role.empty() ? "?" : role;
-  ctx.text += StateList(state);
+  ctx.text += StateList(node.state);
   ctx.text += LabelPart(texts);
-  if (axRole == "AXWindow") ctx.text += WindowActionsPart(element);
+  ctx.text += node.actions;
   ctx.text += "\n";
 
-  SetNodeRecord(ctx, id, depth, role, axRole, texts, frame);
+  SetNodeRecord(ctx, id, depth, role, node.axRole, texts, node.frame);
 
   if (ctx.focusedElement != nullptr && CFEqual(element, ctx.focusedElement)) {
     ctx.focusedNodeId = id;
@@ -1313,15 +1531,12 @@ struct ElementEqual {
 // ancestor closes a cycle and is not entered again.
 using AncestorSet = std::unordered_set<AXUIElementRef, ElementHash, ElementEqual>;
 
-// Children of an element, when its "AXChildren" is an array.
-CFArrayRef CopyAxChildren(AXUIElementRef element) {
-  CFTypeRef value = CopyAxAttribute(element, CFSTR("AXChildren"));
-  if (value == nullptr) return nullptr;
-  if (!IsOfType(value, CFArrayGetTypeID())) {
-    CFRelease(value);
-    return nullptr;
-  }
-  return static_cast<CFArrayRef>(value);
+// Children of an element, when its "AXChildren" is an array: a reference of the caller's own,
+// so that the array outlives the element's other values.
+CFArrayRef RetainAxChildren(const ElementValues& values) {
+  CFTypeRef value = values.slots[kChildrenSlot];
+  if (value == nullptr || values.types[kChildrenSlot] != CFArrayGetTypeID()) return nullptr;
+  return static_cast<CFArrayRef>(CFRetain(value));
 }
 
 void VisitElement(AXUIElementRef element, int32_t depth, DumpCtx& ctx,
@@ -1332,9 +1547,18 @@ void VisitElement(AXUIElementRef element, int32_t depth, DumpCtx& ctx,
   // A text that no script string can hold any more is cut when it is handed over; walking on
   // would only grow it (indentation makes a deep chain's text grow with the square of its depth).
   if (ctx.text.size() >= kMaxScriptStringBytes) return;
-  if (ancestors.count(element) != 0) return;
-  EmitNode(element, depth, ctx);
-  CFArrayRef children = CopyAxChildren(element);
+  if (ancestors.count(element) != 0 || ctx.response.gaveUp) return;
+  ElementValues values = ReadElementValues(element, ctx);
+  const NodeReading node = ReadNode(element, values, ctx);
+  // An application that stopped answering while this element was read: the walk stops here,
+  // and the element, read only in part, is not shown.
+  if (ctx.response.gaveUp) {
+    ReleaseElementValues(values);
+    return;
+  }
+  EmitNode(element, depth, ctx, node);
+  CFArrayRef children = RetainAxChildren(values);
+  ReleaseElementValues(values);
   if (children == nullptr) return;
   const CFIndex count = CFArrayGetCount(children);
   // A negative fan-out limit visits nothing and omits every child.
@@ -1361,7 +1585,7 @@ void DumpAxTree(AXUIElementRef element, int32_t depth, DumpCtx& ctx) {
   VisitElement(element, depth, ctx, stack, ancestors);
   while (!stack.empty()) {
     ChildFrame& top = stack.back();
-    if (top.next < top.visit && ctx.nodeCount < ctx.options.maxNodes) {
+    if (top.next < top.visit && ctx.nodeCount < ctx.options.maxNodes && !ctx.response.gaveUp) {
       const auto child =
           static_cast<AXUIElementRef>(CFArrayGetValueAtIndex(top.children, top.next));
       top.next++;
@@ -1375,25 +1599,47 @@ void DumpAxTree(AXUIElementRef element, int32_t depth, DumpCtx& ctx) {
   }
 }
 
-DumpOptions ReadDumpOptions(const Napi::CallbackInfo& info) {
-  DumpOptions options;
-  if (info.Length() < 1 || !(info[0].IsObject() || info[0].IsFunction())) return options;
-  Napi::Object object = info[0].As<Napi::Object>();
+// Leaves an exception pending for a host call that failed, unless the host left one already
+// (a getter or Proxy trap that threw). Always false, for the caller to return.
+bool KeepFailurePending(Napi::Env env) {
+  if (!env.IsExceptionPending()) Napi::Error::New(env).ThrowAsJavaScriptException();
+  return false;
+}
+
+// Reads the options into *options; false when reading one threw (a getter, a Proxy's has or get
+// trap): that exception stays pending and nothing more is read or done. Each status is checked
+// before its value is used, since node-addon-api ends the process when handed the empty value a
+// failed read leaves.
+bool ReadDumpOptions(const Napi::CallbackInfo& info, DumpOptions* options) {
+  if (info.Length() < 1 || !(info[0].IsObject() || info[0].IsFunction())) return true;
+  Napi::Env env = info.Env();
+  const napi_value object = info[0];
   struct Field {
     const char* key;
     int32_t* target;
   };
-  const Field fields[] = {{"maxDepth", &options.maxDepth},
-                          {"maxChildrenPerNode", &options.maxChildrenPerNode},
-                          {"maxNodes", &options.maxNodes},
-                          {"textTruncate", &options.textTruncate}};
+  const Field fields[] = {{"maxDepth", &options->maxDepth},
+                          {"maxChildrenPerNode", &options->maxChildrenPerNode},
+                          {"maxNodes", &options->maxNodes},
+                          {"textTruncate", &options->textTruncate},
+                          {"timeoutMs", &options->timeoutMs}};
   for (const Field& field : fields) {
+    bool has = false;
+    if (napi_has_named_property(env, object, field.key, &has) != napi_ok) {
+      return KeepFailurePending(env);
+    }
+    if (!has) continue;
+    napi_value value = nullptr;
+    if (napi_get_named_property(env, object, field.key, &value) != napi_ok) {
+      return KeepFailurePending(env);
+    }
     // A present value that is no number (undefined included) converts to 0 and leaves the
-    // conversion's exception pending for the script.
-    if (object.Has(field.key))
-      *field.target = object.Get(field.key).As<Napi::Number>().Int32Value();
+    // conversion's exception pending; the later options keep their defaults and the dump still
+    // runs, ending with that exception.
+    *field.target = Napi::Value(env, value).As<Napi::Number>().Int32Value();
+    if (env.IsExceptionPending()) break;
   }
-  return options;
+  return true;
 }
 
 }  // namespace
@@ -1432,9 +1678,11 @@ std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
 
 namespace {
 
-void EnableWebContent(AXUIElementRef application) {
-  AXUIElementSetAttributeValue(application, CFSTR("AXManualAccessibility"), kCFBooleanTrue);
-  AXUIElementSetAttributeValue(application, CFSTR("AXEnhancedUserInterface"), kCFBooleanTrue);
+void EnableWebContent(AppResponse& response, AXUIElementRef application) {
+  for (CFStringRef attribute : {CFSTR("AXManualAccessibility"), CFSTR("AXEnhancedUserInterface")}) {
+    if (!MayAsk(response, application)) return;
+    NoteAnswer(response, AXUIElementSetAttributeValue(application, attribute, kCFBooleanTrue));
+  }
 }
 
 // The focused application of the system-wide element, owned, or null with the code.
@@ -1443,10 +1691,10 @@ AXUIElementRef CopyFocusedApplication(AXUIElementRef systemWide, AXError* result
       CopyAxAttribute(systemWide, CFSTR("AXFocusedApplication"), result));
 }
 
-Text WindowTitle(AXUIElementRef application) {
-  CFTypeRef window = CopyAxAttribute(application, CFSTR("AXFocusedWindow"));
+Text WindowTitle(AppResponse& response, AXUIElementRef application) {
+  CFTypeRef window = CopyAxAttribute(response, application, CFSTR("AXFocusedWindow"));
   if (window == nullptr) return Text();
-  Text title = CopyAxStringAttr(static_cast<AXUIElementRef>(window), CFSTR("AXTitle"));
+  Text title = CopyAxStringAttr(response, static_cast<AXUIElementRef>(window), CFSTR("AXTitle"));
   CFRelease(window);
   return title;
 }
@@ -1465,7 +1713,9 @@ Text DumpHeader(const Text& appName, const Text& bundleId, pid_t pid, const Text
 
 Napi::Value AxDump(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
-  const DumpOptions options = ReadDumpOptions(info);
+  DumpOptions options;
+  if (!ReadDumpOptions(info, &options)) return env.Null();
+  AppResponse response = StartResponse(options.timeoutMs);
   Napi::Object result = Napi::Object::New(env);
   Napi::Object nodes = Napi::Object::New(env);
   result.Set("nodes", nodes);
@@ -1487,21 +1737,28 @@ Napi::Value AxDump(const Napi::CallbackInfo& info) {
     return result;
   }
 
-  EnableWebContent(application);
-  const auto focused =
-      static_cast<AXUIElementRef>(CopyAxAttribute(application, CFSTR("AXFocusedUIElement")));
+  EnableWebContent(response, application);
+  const auto focused = static_cast<AXUIElementRef>(
+      CopyAxAttribute(response, application, CFSTR("AXFocusedUIElement")));
   pid_t pid = 0;
-  AXUIElementGetPid(application, &pid);
+  AXUIElementGetPid(application, &pid);  // answered locally: no round trip
   const Text appName = RunningApplicationText(pid, false);
   const Text bundleId = RunningApplicationText(pid, true);
-  Text windowTitle = WindowTitle(application);
+  Text windowTitle = WindowTitle(response, application);
   ClipText(windowTitle, options.textTruncate);
 
   Text text = DumpHeader(appName, bundleId, pid, windowTitle);
-  DumpCtx ctx{options, text, nodes, env, 0, -1, focused, Text(), Text()};
+  CFArrayRef slotNames = CreateSlotNames();
+  DumpCtx ctx{options, text,   nodes,  env,      0,         -1,
+              focused, Text(), Text(), response, slotNames, false};
   DumpAxTree(application, 0, ctx);
+  if (slotNames != nullptr) CFRelease(slotNames);
   if (ctx.nodeCount >= options.maxNodes) {
     text += "\xE2\x80\xA6 (max node cap reached at " + std::to_string(options.maxNodes) + ")\n";
+  }
+  if (response.gaveUp) {
+    text += "\xE2\x80\xA6 (application not responding, walk stopped at " +
+            std::to_string(ctx.nodeCount) + ")\n";
   }
   if (ctx.focusedNodeId >= 0) {
     text +=
@@ -1529,8 +1786,11 @@ Napi::Value AxFocused(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
   AXUIElementRef systemWide = AXUIElementCreateSystemWide();
   if (systemWide == nullptr) return env.Null();
+  // The system-wide element keeps the process-wide messaging timeout: setting one on it would
+  // change the whole process's.
   const auto focused =
       static_cast<AXUIElementRef>(CopyAxAttribute(systemWide, CFSTR("AXFocusedUIElement")));
+  AppResponse response = StartResponse(kDefaultBudgetMs);
   Napi::Object result = Napi::Object::New(env);
   if (focused != nullptr) {
     struct Key {
@@ -1542,7 +1802,7 @@ Napi::Value AxFocused(const Napi::CallbackInfo& info) {
                         {"description", CFSTR("AXDescription")},
                         {"value", CFSTR("AXValue")}};
     for (const Key& key : keys) {
-      result.Set(key.name, ScriptString(env, CopyAxStringAttr(focused, key.attribute)));
+      result.Set(key.name, ScriptString(env, CopyAxStringAttr(response, focused, key.attribute)));
     }
     CFRelease(focused);
   }
@@ -1558,7 +1818,8 @@ Napi::Value AxEnableWebContent(const Napi::CallbackInfo& info) {
   AXUIElementRef application = CopyFocusedApplication(systemWide, &code);
   const bool found = application != nullptr;
   if (found) {
-    EnableWebContent(application);
+    AppResponse response = StartResponse(kDefaultBudgetMs);
+    EnableWebContent(response, application);
     CFRelease(application);
   }
   CFRelease(systemWide);

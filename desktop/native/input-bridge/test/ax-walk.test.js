@@ -174,6 +174,42 @@ test('an option that is present but no number ends the call with a pending excep
   }
 });
 
+test('an option whose reading throws: that exception, and nothing asked of the desktop', () => {
+  const thrown = new Error('x');
+  let laterReads = 0;
+  const cases = [
+    // [name, options]
+    ['a getter', { get maxDepth() { throw thrown; } }],
+    ['a Proxy get trap', new Proxy({}, { has: () => true, get() { throw thrown; } })],
+    ['a Proxy has trap', new Proxy({}, { has() { throw thrown; } })],
+    ['a getter after plain options, before others', {
+      maxDepth: 1, get textTruncate() { throw thrown; }, get timeoutMs() { laterReads++; return 1; },
+    }],
+  ];
+  for (const [name, options] of cases) {
+    sim.reset();
+    sim.ax.load(h.axDesktop([button('a')]));
+    assert.throws(() => bridge.axDump(options), (error) => error === thrown, name);
+    assert.deepEqual(sim.ax.requests(), [], `${name}: no request`);
+    assert.deepEqual(sim.ax.writes(), [], `${name}: no web-content switch`);
+  }
+  assert.equal(laterReads, 0, 'no option is read after one threw');
+});
+
+test('timeoutMs is read after the four limits, with the same conversion', () => {
+  const order = [];
+  const options = new Proxy({ maxNodes: 5, timeoutMs: 1000.9 }, {
+    has(target, key) { order.push(`has ${String(key)}`); return key in target; },
+    get(target, key) { order.push(`get ${String(key)}`); return target[key]; },
+  });
+  const result = h.axDump(h.axDesktop([button('a')]), options);
+  assert.deepEqual(order, ['has maxDepth', 'has maxChildrenPerNode', 'has maxNodes', 'get maxNodes',
+                           'has textTruncate', 'has timeoutMs', 'get timeoutMs']);
+  assert.equal(Object.keys(result.nodes).length, 2);
+  sim.reset();
+  assert.throws(() => h.axDump(h.axDesktop([button('a')]), { timeoutMs: '1000' }), Error);
+});
+
 test('the focused element: found, beyond the limits, absent or elsewhere', () => {
   const children = [
     button('first', { id: 'first' }),
@@ -228,37 +264,55 @@ test('an element shared by two parents is rendered under each; the last one emit
   assert.equal(result.focusedNodeId, 4);
 });
 
-test('requests per element: at most 15, in the order of the walk', () => {
-  const read = ['AXRole', 'AXSubrole', 'AXTitle', 'AXDescription', 'AXValue', 'AXHelp',
-                'AXPlaceholderValue', 'AXPosition', 'AXSize', 'AXEnabled', 'AXSelected'];
+test('requests per element: one batched read and the settable query, actions for windows', () => {
+  const slots = ['AXRole', 'AXSubrole', 'AXTitle', 'AXDescription', 'AXValue', 'AXHelp',
+                 'AXPlaceholderValue', 'AXPosition', 'AXSize', 'AXEnabled', 'AXSelected',
+                 'AXChildren'];
   const copy = (attribute) => `AXUIElementCopyAttributeValue ${attribute}`;
-  const plain = [...read.map(copy), 'AXUIElementIsAttributeSettable AXValue', copy('AXChildren')];
-  const settable = [...plain.slice(0, -1), copy('AXValue'), copy('AXChildren')];
-  const window = [...settable.slice(0, -1), 'AXUIElementCopyActionNames', copy('AXChildren')];
-  sim.ax.load(h.axDesktop([
-    { id: 'win', attributes: { AXRole: 'AXWindow', AXValue: 'v' }, settable: ['AXValue'],
-      actions: ['AXRaise'], children: [
-        button('plain', { id: 'plain' }),
-        { id: 'field', attributes: { AXRole: 'AXTextField', AXValue: 'x' }, settable: ['AXValue'] },
-      ] },
-  ]));
-  bridge.axDump();
-  const byElement = new Map();
-  for (const { call, element, attribute } of sim.ax.requests()) {
-    if (!byElement.has(element)) byElement.set(element, []);
-    byElement.get(element).push(attribute ? `${call} ${attribute}` : call);
-  }
-  assert.deepEqual(byElement.get('win'), window);
-  assert.equal(window.length, 15);
-  assert.deepEqual(byElement.get('plain'), plain);
-  assert.deepEqual(byElement.get('field'), settable);
-  // The application: the header's requests, then its own walk.
-  assert.deepEqual(byElement.get('app'), [
+  const batch = `AXUIElementCopyMultipleAttributeValues ${slots.join(',')}`;
+  const settable = 'AXUIElementIsAttributeSettable AXValue';
+  const singles = slots.map(copy);
+  const header = [
     'AXUIElementSetAttributeValue AXManualAccessibility',
     'AXUIElementSetAttributeValue AXEnhancedUserInterface',
-    copy('AXFocusedUIElement'), 'AXUIElementGetPid', copy('AXFocusedWindow'), ...plain,
-  ]);
-  assert.deepEqual(byElement.get(null), [copy('AXFocusedApplication')], 'the system-wide element');
+    copy('AXFocusedUIElement'), 'AXUIElementGetPid', copy('AXFocusedWindow'),
+  ];
+  const cases = [
+    // [name, batchedRequests, requests of the application, of a plain element, of a window]
+    ['batched', undefined, [...header, batch, settable], [batch, settable],
+     [batch, settable, 'AXUIElementCopyActionNames']],
+    // Not implemented is the process's answer: asked once, then every element singly.
+    ['not implemented', false, [...header, batch, ...singles, settable], [...singles, settable],
+     [...singles, settable, 'AXUIElementCopyActionNames']],
+    // Another refusal may be one element's: every element tries the batch first.
+    ['refused per element', { error: -25205 }, [...header, batch, ...singles, settable],
+     [batch, ...singles, settable], [batch, ...singles, settable, 'AXUIElementCopyActionNames']],
+  ];
+  let batchedText = null;
+  for (const [name, batchedRequests, app, plain, window] of cases) {
+    sim.reset();
+    const desktop = h.axDesktop([
+      { id: 'win', attributes: { AXRole: 'AXWindow', AXValue: 'v' }, settable: ['AXValue'],
+        actions: ['AXRaise'], children: [
+          button('plain', { id: 'plain' }),
+          { id: 'field', attributes: { AXRole: 'AXTextField', AXValue: 'x' }, settable: ['AXValue'] },
+        ] },
+    ]);
+    desktop.applications[0].batchedRequests = batchedRequests;
+    const { text } = h.axDump(desktop);
+    batchedText ??= text;
+    assert.equal(text, batchedText, `${name}: the same dump`);
+    const byElement = new Map();
+    for (const { call, element, attribute } of sim.ax.requests()) {
+      if (!byElement.has(element)) byElement.set(element, []);
+      byElement.get(element).push(attribute ? `${call} ${attribute}` : call);
+    }
+    assert.deepEqual(byElement.get('app'), app, name);
+    assert.deepEqual(byElement.get('win'), window, name);
+    assert.deepEqual(byElement.get('plain'), plain, name);
+    assert.deepEqual(byElement.get('field'), plain, `${name}: a settable value is not read again`);
+    assert.deepEqual(byElement.get(null), [copy('AXFocusedApplication')], 'the system-wide element');
+  }
 });
 
 test('without permission: the error text, nothing else set, nothing leaked', () => {
@@ -310,7 +364,7 @@ test('a chain far deeper than a native stack allows, with huge limits', () => {
   const depth = 5000;
   let chain = button(`n${depth}`);
   for (let i = depth - 1; i >= 1; i--) chain = button(`n${i}`, { children: [chain] });
-  const limits = { maxDepth: 2 ** 31 - 1, maxNodes: 2 ** 31 - 1 };
+  const limits = { maxDepth: 2 ** 31 - 1, maxNodes: 2 ** 31 - 1, timeoutMs: 2 ** 31 - 1 };
   const result = h.axDump(h.axDesktop([chain]), limits);
   assert.equal(Object.keys(result.nodes).length, depth + 1);
   assert.equal(result.nodes[String(depth)].depth, depth);
@@ -326,7 +380,9 @@ test('a dump that outgrows the longest script string is cut at the end, not fata
   const depth = 13000;
   let chain = button(`n${depth}`);
   for (let i = depth - 1; i >= 1; i--) chain = button(`n${i}`, { children: [chain] });
-  const result = h.axDump(h.axDesktop([chain]), { maxDepth: 2 ** 31 - 1, maxNodes: 2 ** 31 - 1 });
+  // The time budget is lifted too: such a walk may well take longer than the default 3 s.
+  const result = h.axDump(h.axDesktop([chain]),
+                          { maxDepth: 2 ** 31 - 1, maxNodes: 2 ** 31 - 1, timeoutMs: 2 ** 31 - 1 });
   const bytes = Buffer.byteLength(result.text);
   assert.ok(bytes <= maxBytes && bytes > maxBytes - 64 * 1024, `${bytes} bytes`);
   assert.ok(result.text.endsWith('\u2026'), 'the cut is marked');

@@ -11,12 +11,20 @@ const EXPORTED = [
   'permissions', 'requestAccessibility',
 ];
 
-test('the exports are exactly the registered functions, in registration order', () => {
-  assert.deepEqual(Object.keys(bridge), EXPORTED);
+test('the addon exports exactly the registered functions, in registration order', () => {
+  const native = require('../build/Release/input_bridge.node');
+  assert.deepEqual(Object.keys(native), EXPORTED);
   for (const name of EXPORTED) {
-    assert.equal(typeof bridge[name], 'function', name);
-    assert.equal(bridge[name].name, '', `${name} is created without a name of its own`);
+    assert.equal(typeof native[name], 'function', name);
+    assert.equal(native[name].name, '', `${name} is created without a name of its own`);
   }
+});
+
+test('the package exports the addon\'s functions as they are, and axDumpAsync after them', () => {
+  assert.deepEqual(Object.keys(bridge), [...EXPORTED, 'axDumpAsync']);
+  const native = require('../build/Release/input_bridge.node');
+  for (const name of EXPORTED) assert.equal(bridge[name], native[name], name);
+  assert.equal(typeof bridge.axDumpAsync, 'function');
 });
 
 test('loading the addon starts nothing', () => {

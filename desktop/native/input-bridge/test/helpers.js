@@ -150,11 +150,14 @@ function axDump(desktop, ...args) {
   return bridge.axDump(...args);
 }
 
-// The node and omission lines of a dump: everything between the header and the trailer.
+// The node and omission lines of a dump: everything between the header and the trailer (the
+// cap line, the line of an application that stopped answering, the focus sentence).
 function treeLines(text) {
   const lines = text.split('\n');
   const first = lines.findIndex((line) => /^0 /.test(line));
-  const end = lines.findIndex((line, i) => i > first && (line === '' || line.startsWith('\u2026 (max')));
+  const trailer = (line) => line === '' || line.startsWith('\u2026 (max') ||
+    line.startsWith('\u2026 (application not responding');
+  const end = lines.findIndex((line, i) => i > first && trailer(line));
   return lines.slice(first, end < 0 ? undefined : end);
 }
 

@@ -73,6 +73,12 @@ static const CFIndex kCFNotFound = -1;
 // An immortal allocator object: passing it or NULL selects the default allocator.
 CF_EXPORT const CFAllocatorRef kCFAllocatorDefault;
 
+// The null value: one immortal instance, which collections and accessibility answers use where
+// a value has to stand but there is none.
+typedef const struct __CFNull* CFNullRef;
+CF_EXPORT CFTypeID CFNullGetTypeID(void);
+CF_EXPORT const CFNullRef kCFNull;
+
 CF_EXPORT CFTypeID CFGetTypeID(CFTypeRef cf);
 CF_EXPORT CFTypeRef CFRetain(CFTypeRef cf);
 CF_EXPORT void CFRelease(CFTypeRef cf);

@@ -13,6 +13,10 @@ CF_EXTERN_C_BEGIN
 
 typedef const struct __AXUIElement* AXUIElementRef;
 
+typedef CF_OPTIONS(UInt32, AXCopyMultipleAttributeOptions) {
+  kAXCopyMultipleAttributeOptionStopOnError = 0x1,
+};
+
 CF_EXPORT CFTypeID AXUIElementGetTypeID(void);
 CF_EXPORT Boolean AXIsProcessTrusted(void);
 // options: NULL, or a dictionary whose kAXTrustedCheckOptionPrompt is kCFBooleanTrue to have the
@@ -30,6 +34,17 @@ CF_EXPORT AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStrin
                                                  Boolean* settable);
 CF_EXPORT AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names);
 CF_EXPORT AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid);
+// One round trip for several attributes. values receives an array with one entry per name: the
+// value, kCFNull, or an AXValue of type kAXValueTypeAXError for an attribute that failed. With
+// kAXCopyMultipleAttributeOptionStopOnError the call fails with the first entry's error instead.
+CF_EXPORT AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element,
+                                                         CFArrayRef attributes,
+                                                         AXCopyMultipleAttributeOptions options,
+                                                         CFArrayRef* values);
+// How long requests through this element object wait for the application (not other objects
+// equal to it). On the system-wide element: the process-wide default; 0 restores 6 s there, and
+// elsewhere makes the object use the process-wide value again. Negative: illegal argument.
+CF_EXPORT AXError AXUIElementSetMessagingTimeout(AXUIElementRef element, float timeoutInSeconds);
 
 CF_EXTERN_C_END
 

@@ -245,12 +245,22 @@ DESKTOP_SIM_EXPORT bool desktop_sim_ax_add_application(int32_t pid, const char* 
 DESKTOP_SIM_EXPORT bool desktop_sim_ax_commit(bool trusted, int32_t focused_pid,
                                               int32_t system_focused);
 
+// The application of pid in the desktop under construction (after its
+// desktop_sim_ax_add_application) answers every AXUIElementCopyMultipleAttributeValues with this
+// error, as an application that does not take batched requests; 0 (the default) takes them.
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_set_batch_error(int32_t pid, int32_t error);
+
 // Without trust every accessibility call but AXUIElementCreateSystemWide answers
 // kAXErrorAPIDisabled. The accessibility permission under another name.
 DESKTOP_SIM_EXPORT void desktop_sim_ax_set_trusted(bool trusted);
 DESKTOP_SIM_EXPORT bool desktop_sim_ax_trusted(void);
 // Every accessibility request costs this long (a busy wait), as a round trip to an application.
 DESKTOP_SIM_EXPORT void desktop_sim_ax_set_latency_us(uint32_t microseconds);
+// The application of pid stops answering once it has answered answers_first more requests (0:
+// at once): every later request to it waits for its messaging timeout, then answers
+// kAXErrorCannotComplete. hung false: it answers again, and requests waiting for it go on at
+// once. reset() ends every hang; loading a desktop does not.
+DESKTOP_SIM_EXPORT void desktop_sim_ax_set_hung(int32_t pid, bool hung, uint64_t answers_first);
 
 // One accessibility request answered since reset(). call is the function's name; pid is the
 // target application's (0 for the system-wide element); element the element's id or "" when
@@ -259,8 +269,9 @@ typedef struct desktop_sim_ax_request {
   const char* call;
   int32_t pid;
   const char* element;
-  const char* attribute;
+  const char* attribute;  // for a batched request: the names, separated by commas
   int32_t result;
+  double timeout;  // the messaging timeout the request was made with, in seconds
 } desktop_sim_ax_request;
 
 typedef struct desktop_sim_ax_write {
@@ -283,6 +294,7 @@ typedef struct desktop_sim_ax_stats {
   uint64_t requests;   // answered since reset()
   uint64_t answer_ns;  // time spent inside them, the latency included
   uint32_t latency_us;
+  uint64_t waiting;  // requests waiting for a hung application right now
 } desktop_sim_ax_stats;
 
 DESKTOP_SIM_EXPORT void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out);

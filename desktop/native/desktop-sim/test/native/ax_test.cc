@@ -2,7 +2,9 @@
 // arrays and their borrowed items, permission, replaced desktops, logs and latency.
 #include <desktop_sim/running_application.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "sim_test_util.h"
@@ -302,6 +304,255 @@ TEST_F(AxTest, LatencyIsPaidPerRequestAndAccounted) {
   EXPECT_EQ(stats.latency_us, 300u);
   CFRelease(app);
   ExpectBalanced();
+}
+
+// The names of a batched request, owned.
+CFArrayRef Names(std::initializer_list<CFStringRef> names) {
+  std::vector<const void*> values(names.begin(), names.end());
+  return CFArrayCreate(kCFAllocatorDefault, values.data(), static_cast<CFIndex>(values.size()),
+                       &kCFTypeArrayCallBacks);
+}
+
+struct LoggedRequest {
+  std::string call;
+  std::string attribute;
+  int32_t result;
+  double timeout;
+};
+
+std::vector<LoggedRequest> Requests() {
+  std::vector<LoggedRequest> out;
+  desktop_sim_ax_requests(
+      [](void* context, const desktop_sim_ax_request* r) {
+        static_cast<std::vector<LoggedRequest>*>(context)->push_back(
+            {r->call, r->attribute, r->result, r->timeout});
+      },
+      &out);
+  return out;
+}
+
+AXError ErrorOf(const void* item) {
+  AXError error = kAXErrorSuccess;
+  EXPECT_EQ(CFGetTypeID(item), AXValueGetTypeID());
+  EXPECT_EQ(AXValueGetType(static_cast<AXValueRef>(item)), kAXValueTypeAXError);
+  EXPECT_TRUE(AXValueGetValue(static_cast<AXValueRef>(item), kAXValueTypeAXError, &error));
+  return error;
+}
+
+TEST_F(AxTest, ABatchedRequestAnswersValuesErrorPlaceholdersAndNull) {
+  LoadSmallDesktop();
+  desktop_sim_ax_value no_value = Value(DESKTOP_SIM_AX_ERROR);
+  no_value.error = kAXErrorNoValue;
+  desktop_sim_ax_begin();
+  const int32_t root = desktop_sim_ax_add_element("root");
+  const int32_t child = desktop_sim_ax_add_element("child");
+  SetString(root, "AXRole", u"AXApplication");
+  Set(root, "AXTitle", no_value);
+  Set(root, "AXValue", Value(DESKTOP_SIM_AX_NULL));
+  desktop_sim_ax_value yes = Value(DESKTOP_SIM_AX_BOOLEAN);
+  yes.boolean = true;
+  Set(root, "AXEnabled", yes);
+  ASSERT_TRUE(desktop_sim_ax_add_child(root, child));
+  ASSERT_TRUE(desktop_sim_ax_add_application(7, "Seven", nullptr, true, root, -1, -1));
+  ASSERT_TRUE(desktop_sim_ax_commit(true, 7, -1));
+  AXUIElementRef app = FocusedApplication();
+  CFArrayRef names = Names({CFSTR("AXRole"), CFSTR("AXTitle"), CFSTR("AXValue"), CFSTR("AXHelp"),
+                            CFSTR("AXEnabled"), CFSTR("AXChildren")});
+  ASSERT_NE(names, nullptr);
+
+  CFArrayRef values = nullptr;
+  ASSERT_EQ(AXUIElementCopyMultipleAttributeValues(app, names, 0, &values), kAXErrorSuccess);
+  ASSERT_EQ(CFArrayGetCount(values), 6);
+  EXPECT_EQ(Utf8(static_cast<CFStringRef>(CFArrayGetValueAtIndex(values, 0))), "AXApplication");
+  EXPECT_EQ(ErrorOf(CFArrayGetValueAtIndex(values, 1)), kAXErrorNoValue);
+  EXPECT_EQ(CFArrayGetValueAtIndex(values, 2), kCFNull);
+  EXPECT_EQ(CFGetTypeID(kCFNull), CFNullGetTypeID());
+  EXPECT_EQ(CFNullGetTypeID(), 16u) << "CoreFoundation's runtime id of CFNull";
+  EXPECT_EQ(ErrorOf(CFArrayGetValueAtIndex(values, 3)), kAXErrorAttributeUnsupported);
+  EXPECT_EQ(CFArrayGetValueAtIndex(values, 4), kCFBooleanTrue);
+  const void* children = CFArrayGetValueAtIndex(values, 5);
+  ASSERT_EQ(CFGetTypeID(children), CFArrayGetTypeID());
+  EXPECT_EQ(CFArrayGetCount(static_cast<CFArrayRef>(children)), 1);
+  EXPECT_EQ(desktop_sim_cf_live(), 3) << "the application, the names and the answer";
+  CFRelease(values);
+
+  // Stopping at the first error answers that error and no array.
+  values = nullptr;
+  EXPECT_EQ(AXUIElementCopyMultipleAttributeValues(
+                app, names, kAXCopyMultipleAttributeOptionStopOnError, &values),
+            kAXErrorNoValue);
+  EXPECT_EQ(values, nullptr);
+  const std::vector<LoggedRequest> log = Requests();
+  ASSERT_EQ(log.size(), 3u) << "one request per batch";
+  EXPECT_EQ(log[1].call, "AXUIElementCopyMultipleAttributeValues");
+  EXPECT_EQ(log[1].attribute, "AXRole,AXTitle,AXValue,AXHelp,AXEnabled,AXChildren");
+  EXPECT_EQ(log[2].result, kAXErrorNoValue);
+  CFRelease(names);
+  CFRelease(app);
+  ExpectBalanced();
+}
+
+TEST_F(AxTest, BatchedRequestsRefusedOrMisused) {
+  LoadSmallDesktop();
+  AXUIElementRef app = FocusedApplication();
+  CFArrayRef names = Names({CFSTR("AXRole")});
+  CFArrayRef values = nullptr;
+  // An array that is not of names, a name array that is no array, unknown options.
+  const void* mixed_items[] = {CFSTR("AXRole"), kCFBooleanTrue};
+  CFArrayRef mixed = CFArrayCreate(nullptr, mixed_items, 2, &kCFTypeArrayCallBacks);
+  EXPECT_EQ(AXUIElementCopyMultipleAttributeValues(app, mixed, 0, &values),
+            kAXErrorIllegalArgument);
+  EXPECT_EQ(AXUIElementCopyMultipleAttributeValues(
+                app, reinterpret_cast<CFArrayRef>(CFSTR("AXRole")), 0, &values),
+            kAXErrorIllegalArgument);
+  EXPECT_EQ(AXUIElementCopyMultipleAttributeValues(app, names, 0x4, &values),
+            kAXErrorIllegalArgument);
+  EXPECT_EQ(AXUIElementCopyMultipleAttributeValues(app, names, 0, nullptr),
+            kAXErrorIllegalArgument);
+  EXPECT_EQ(desktop_sim_cf_misuse(), 4u) << MisuseLog();
+  EXPECT_EQ(values, nullptr);
+  CFRelease(mixed);
+  CFRelease(app);
+
+  // An application that does not take batched requests.
+  desktop_sim_ax_begin();
+  const int32_t root = desktop_sim_ax_add_element("root");
+  SetString(root, "AXRole", u"AXApplication");
+  ASSERT_TRUE(desktop_sim_ax_add_application(7, "Seven", nullptr, true, root, -1, -1));
+  ASSERT_TRUE(desktop_sim_ax_set_batch_error(7, kAXErrorNotImplemented));
+  EXPECT_FALSE(desktop_sim_ax_set_batch_error(8, kAXErrorNotImplemented)) << "no such pid";
+  ASSERT_TRUE(desktop_sim_ax_commit(true, 7, -1));
+  app = FocusedApplication();
+  EXPECT_EQ(AXUIElementCopyMultipleAttributeValues(app, names, 0, &values), kAXErrorNotImplemented);
+  EXPECT_EQ(values, nullptr);
+  CFRelease(names);
+  CFRelease(app);
+}
+
+TEST_F(AxTest, CreatedArraysHoldTheirValuesOrNot) {
+  CFStringRef text = CFStringCreateWithCString(nullptr, "held", kCFStringEncodingUTF8);
+  const void* items[] = {text, kCFNull, kCFBooleanFalse};
+  CFArrayRef holding = CFArrayCreate(nullptr, items, 3, &kCFTypeArrayCallBacks);
+  CFArrayCallBacks copied = kCFTypeArrayCallBacks;  // a copy of the callbacks works the same
+  CFArrayRef also_holding = CFArrayCreate(nullptr, items, 1, &copied);
+  CFArrayRef not_holding = CFArrayCreate(nullptr, items, 1, nullptr);
+  CFRelease(text);
+  EXPECT_EQ(Utf8(static_cast<CFStringRef>(CFArrayGetValueAtIndex(holding, 0))), "held");
+  EXPECT_EQ(CFArrayGetValueAtIndex(holding, 1), kCFNull);
+  const void* got[3] = {};
+  CFArrayGetValues(holding, CFRangeMake(1, 2), got);
+  EXPECT_EQ(got[0], kCFNull);
+  EXPECT_EQ(got[1], kCFBooleanFalse);
+  EXPECT_EQ(got[2], nullptr) << "nothing beyond the range";
+  CFArrayGetValues(holding, CFRangeMake(2, 2), got);
+  EXPECT_EQ(desktop_sim_cf_misuse(), 1u) << "a range beyond the array";
+  CFRelease(holding);
+  CFRelease(also_holding);
+  EXPECT_EQ(desktop_sim_cf_misuse(), 1u) << MisuseLog();
+  // The string is gone with the arrays that held it; the one that did not hold it now points at
+  // a freed object.
+  EXPECT_EQ(CFGetTypeID(CFArrayGetValueAtIndex(not_holding, 0)), 0u);
+  EXPECT_EQ(desktop_sim_cf_misuse(), 2u);
+  CFRelease(not_holding);
+  CFArrayCallBacks own = kCFTypeArrayCallBacks;
+  own.copyDescription = nullptr;
+  EXPECT_EQ(CFArrayCreate(nullptr, items, 1, &own), nullptr) << "callbacks of the program's own";
+  EXPECT_EQ(desktop_sim_cf_live(), 0);
+}
+
+TEST_F(AxTest, MessagingTimeoutsPerObjectAndProcessWide) {
+  LoadSmallDesktop();
+  AXUIElementRef system = AXUIElementCreateSystemWide();
+  AXUIElementRef a = FocusedApplication();
+  AXUIElementRef b = FocusedApplication();  // the same element, another object
+  const auto timeout_of_next_request = [](AXUIElementRef element) {
+    CFTypeRef value = nullptr;
+    AXUIElementCopyAttributeValue(element, CFSTR("AXRole"), &value);
+    if (value != nullptr) CFRelease(value);
+    return Requests().back().timeout;
+  };
+  EXPECT_EQ(timeout_of_next_request(a), 6.0) << "the system's default";
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(a, 0.25f), kAXErrorSuccess);
+  EXPECT_EQ(timeout_of_next_request(a), 0.25);
+  EXPECT_EQ(timeout_of_next_request(b), 6.0) << "only the object it was set on";
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(system, 2.0f), kAXErrorSuccess);
+  EXPECT_EQ(timeout_of_next_request(b), 2.0) << "the process-wide timeout";
+  EXPECT_EQ(timeout_of_next_request(a), 0.25);
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(a, 0), kAXErrorSuccess);
+  EXPECT_EQ(timeout_of_next_request(a), 2.0) << "0 on an element: the process-wide one again";
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(system, 0), kAXErrorSuccess);
+  EXPECT_EQ(timeout_of_next_request(a), 6.0) << "0 on the system-wide element: the default";
+  EXPECT_EQ(AXUIElementSetMessagingTimeout(a, -1.0f), kAXErrorIllegalArgument);
+  EXPECT_EQ(AXUIElementSetMessagingTimeout(a, __builtin_nanf("")), kAXErrorIllegalArgument);
+  EXPECT_EQ(AXUIElementSetMessagingTimeout(nullptr, 1.0f), kAXErrorIllegalArgument);
+  const size_t requests = Requests().size();
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(a, 1.0f), kAXErrorSuccess);
+  EXPECT_EQ(Requests().size(), requests) << "answered locally: no request";
+  EXPECT_EQ(desktop_sim_cf_misuse(), 1u) << MisuseLog();
+  CFRelease(a);
+  CFRelease(b);
+  CFRelease(system);
+}
+
+TEST_F(AxTest, AHungApplicationAnswersCannotCompleteAfterTheTimeout) {
+  LoadSmallDesktop();
+  AXUIElementRef app = FocusedApplication();
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(app, 0.05f), kAXErrorSuccess);
+  desktop_sim_ax_set_hung(7, true, 1);
+  CFTypeRef value = nullptr;
+  ASSERT_EQ(AXUIElementCopyAttributeValue(app, CFSTR("AXRole"), &value), kAXErrorSuccess)
+      << "one more request is answered";
+  CFRelease(value);
+  const auto started = std::chrono::steady_clock::now();
+  value = nullptr;
+  EXPECT_EQ(AXUIElementCopyAttributeValue(app, CFSTR("AXRole"), &value), kAXErrorCannotComplete);
+  EXPECT_EQ(value, nullptr);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(50));
+  pid_t pid = 0;
+  EXPECT_EQ(AXUIElementGetPid(app, &pid), kAXErrorSuccess) << "answered locally, never hung";
+  desktop_sim_ax_set_hung(7, false, 0);
+  ASSERT_EQ(AXUIElementCopyAttributeValue(app, CFSTR("AXRole"), &value), kAXErrorSuccess);
+  CFRelease(value);
+  CFRelease(app);
+  ExpectBalanced();
+}
+
+TEST_F(AxTest, AWaitForAHungApplicationEndsWhenItAnswersAgainOrTheDesktopIsReset) {
+  // Default timeouts (6 s): each wait ends only because the hang ends.
+  const struct {
+    const char* name;
+    bool reset;
+    AXError expected;
+  } cases[] = {{"answers again", false, kAXErrorSuccess},
+               {"reset", true, kAXErrorInvalidUIElement}};
+  for (const auto& c : cases) {
+    desktop_sim_reset();
+    LoadSmallDesktop();
+    AXUIElementRef app = FocusedApplication();
+    desktop_sim_ax_set_hung(7, true, 0);
+    AXError result = kAXErrorSuccess;
+    const auto started = std::chrono::steady_clock::now();
+    std::thread asker([&] {
+      CFTypeRef value = nullptr;
+      result = AXUIElementCopyAttributeValue(app, CFSTR("AXRole"), &value);
+      if (value != nullptr) CFRelease(value);
+    });
+    desktop_sim_ax_stats stats{};
+    for (int i = 0; i < 1000000 && stats.waiting == 0; ++i) {
+      std::this_thread::yield();
+      desktop_sim_ax_stats_get(&stats);
+    }
+    EXPECT_EQ(stats.waiting, 1u) << c.name;
+    if (c.reset) {
+      desktop_sim_reset();
+    } else {
+      desktop_sim_ax_set_hung(7, false, 0);
+    }
+    asker.join();
+    EXPECT_EQ(result, c.expected) << c.name;
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << c.name;
+    CFRelease(app);
+  }
 }
 
 }  // namespace

@@ -1,0 +1,16 @@
+'use strict';
+// The worker thread behind axDumpAsync: it loads the addon into its own environment and runs
+// axDump for each message, one at a time, answering the result or the error it threw.
+const { parentPort } = require('node:worker_threads');
+
+// The binary the package's entry point loads, found the same way.
+const addon = require('./binding.js');
+
+parentPort.on('message', ({ options }) => {
+  try {
+    const result = options === undefined ? addon.axDump() : addon.axDump(options);
+    parentPort.postMessage({ ok: true, result });
+  } catch (error) {
+    parentPort.postMessage({ ok: false, error });
+  }
+});
