@@ -85,6 +85,19 @@ function assertLedgerClean() {
   assert.equal(sim.cf.live(), 0, 'every CoreFoundation reference taken was released');
 }
 
+// For files whose cases each start and stop a tap: a fresh desktop before, the tap stopped and
+// every reference released after.
+function useFreshTap(test) {
+  test.beforeEach(() => {
+    assert.equal(bridge.isRunning(), false, 'each case starts with the tap stopped');
+    sim.reset();
+  });
+  test.afterEach(() => {
+    bridge.stop();
+    assertLedgerClean();
+  });
+}
+
 function assertThrowsExactly(fn, ErrorType, message) {
   assert.throws(fn, (error) => {
     assert.equal(error.constructor, ErrorType);
@@ -183,6 +196,7 @@ module.exports = {
   startRecording,
   sendAll,
   assertLedgerClean,
+  useFreshTap,
   assertThrowsExactly,
   Posted,
   postedBy,

@@ -8,15 +8,7 @@ const { bridge, sim, press, release } = h;
 
 const START_FAILED = { event: 'start_failed', reason: 'tap_create_returned_null' };
 
-test.beforeEach(() => {
-  assert.equal(bridge.isRunning(), false, 'each case starts with the tap stopped');
-  sim.reset();
-});
-
-test.afterEach(() => {
-  bridge.stop();
-  h.assertLedgerClean();
-});
+h.useFreshTap(test);
 
 test('the installed tap is an active head tap at the HID level for the three event types', async () => {
   await h.startRecording();

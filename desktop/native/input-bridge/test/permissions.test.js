@@ -10,15 +10,7 @@ const TAP_DISABLED = { event: 'tap_disabled', reason: 'permission_revoked' };
 const START_FAILED = { event: 'start_failed', reason: 'tap_create_returned_null' };
 const ALL_GRANTED = { accessibility: true, inputMonitoring: true, postEvents: true };
 
-test.beforeEach(() => {
-  assert.equal(bridge.isRunning(), false, 'each case starts with the tap stopped');
-  sim.reset();
-});
-
-test.afterEach(() => {
-  bridge.stop();
-  h.assertLedgerClean();
-});
+h.useFreshTap(test);
 
 const turn = () => new Promise((resolve) => setImmediate(resolve));
 
