@@ -102,6 +102,7 @@ test('modifiers become the flags of both events; junk is skipped', () => {
     // Not an array: ignored.
     ['cmd', KEPT],
     [{ 0: 'cmd', length: 1 }, KEPT],
+    [new Proxy(['cmd'], {}), KEPT],  // Node-API's array test does not see through a proxy
     [null, KEPT],
     [42, KEPT],
   ];
