@@ -400,9 +400,12 @@ static_assert(AllOf<CFComparisonResult>(kCFCompareLessThan, kCFCompareEqualTo,
                                         kCFCompareGreaterThan));
 
 // CFNumber.h
-static_assert(AllOf<CFNumberType>(kCFNumberFloat32Type, kCFNumberFloat64Type, kCFNumberFloatType,
-                                  kCFNumberDoubleType, kCFNumberCGFloatType, kCFNumberSInt32Type,
-                                  kCFNumberSInt64Type, kCFNumberMaxType));
+static_assert(AllOf<CFNumberType>(kCFNumberSInt8Type, kCFNumberSInt16Type, kCFNumberSInt32Type,
+                                  kCFNumberSInt64Type, kCFNumberFloat32Type, kCFNumberFloat64Type,
+                                  kCFNumberCharType, kCFNumberShortType, kCFNumberIntType,
+                                  kCFNumberLongType, kCFNumberLongLongType, kCFNumberFloatType,
+                                  kCFNumberDoubleType, kCFNumberCFIndexType, kCFNumberNSIntegerType,
+                                  kCFNumberCGFloatType, kCFNumberMaxType));
 static_assert(!std::is_convertible<int, CFNumberType>::value, "an int is no CFNumberType");
 static_assert(!std::is_convertible<CFIndex, CFNumberType>::value);
 
