@@ -132,7 +132,7 @@ TEST_F(ProcessTest, SampleRatesBelowEightKilohertzAreRefused) {
     EXPECT_EQ(result.status, 6) << rate << " Hz: " << result.err;
     EXPECT_TRUE(std::regex_match(result.err,
                                  std::regex("\\[palvorin-speech\\] ERR_RECOGNIZE code=3 "
-                                            "domain=PalvorinPocketSphinxErrorDomain msg=[^\n]*\\b" +
+                                            "domain=PalvorinPocketSphinxErrorDomain msg=[^\n]* " +
                                             std::to_string(rate) + " Hz[^\n]*\n")))
         << result.err;
     EXPECT_EQ(result.out, "");
