@@ -165,8 +165,21 @@ bool modelFilesPresent(const InstalledModel& model) {
 // nothing: every run would succeed with an empty transcript. A usable model pronounces at least
 // one word of its language model (the sentence markers and fillers in angle or square brackets
 // do not count: the noise dictionary pronounces those).
+// The language model of the decoder's n-gram search. (ps_get_search would name the search, but
+// it leaks the iterator it finds the name with.) The iterator frees itself at its end.
+ngram_model_t* languageModelOf(ps_decoder_t* decoder) {
+  for (ps_search_iter_t* search = ps_search_iter(decoder); search != nullptr;
+       search = ps_search_iter_next(search)) {
+    if (ngram_model_t* languageModel = ps_get_lm(decoder, ps_search_iter_val(search))) {
+      ps_search_iter_free(search);
+      return languageModel;
+    }
+  }
+  return nullptr;
+}
+
 bool dictionaryCoversTheLanguageModel(ps_decoder_t* decoder) {
-  ngram_model_t* languageModel = ps_get_lm(decoder, ps_get_search(decoder));
+  ngram_model_t* languageModel = languageModelOf(decoder);
   if (languageModel == nullptr) return false;
   const uint32_t unigrams = ngram_model_get_counts(languageModel)[0];
   for (uint32_t id = 0; id < unigrams; ++id) {
