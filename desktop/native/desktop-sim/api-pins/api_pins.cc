@@ -469,4 +469,101 @@ static_assert(kSame<decltype(&CFDictionaryGetCount), CFIndex (*)(CFDictionaryRef
 static_assert(
     kSame<decltype(&CFDictionaryGetValue), const void* (*)(CFDictionaryRef, const void*)>);
 
+// ---------------------------------------------------------------------------------------------
+// Enum membership, sizes, conversions and the signatures not pinned above, header by header. A
+// constant in the wrong enum still has the right value, but converts differently: passing it
+// where the platform's enum is expected would compile here and fail on a Mac, or the reverse.
+
+template <typename E, typename... Constants>
+constexpr bool AllOf(Constants...) {
+  return (std::is_same<E, Constants>::value && ...);
+}
+
+// CFBase.h: the one-argument CF_ENUM and CF_OPTIONS, as the platform's headers use them. (The
+// two-argument CF_ENUM is every named enum above. Outside a system header the platform's C++
+// form of it is an error for clang, -Welaborated-enum-base, so it is not repeated here.)
+CF_ENUM(CFIndex){kPinAnonymousConstant = 7};
+typedef CF_OPTIONS(UInt32, PinOptions) { kPinOptionLow = 1u << 0, kPinOptionHigh = 1u << 31 };
+static_assert(std::is_enum<decltype(kPinAnonymousConstant)>::value);
+static_assert(EnumOver<decltype(kPinAnonymousConstant), CFIndex>());
+static_assert(kSame<PinOptions, UInt32>, "CF_OPTIONS names a plain integer");
+static_assert(kSame<decltype(kPinOptionLow | kPinOptionHigh), UInt32>);
+static_assert(kSame<decltype(&CFGetRetainCount), CFIndex (*)(CFTypeRef)>);
+static_assert(sizeof(CFRange) == 2 * sizeof(CFIndex) && sizeof(CFRange) == 16);
+static_assert(AllOf<CFComparisonResult>(kCFCompareLessThan, kCFCompareEqualTo,
+                                        kCFCompareGreaterThan));
+
+// CFNumber.h
+static_assert(AllOf<CFNumberType>(kCFNumberSInt8Type, kCFNumberSInt16Type, kCFNumberSInt32Type,
+                                  kCFNumberSInt64Type, kCFNumberFloat32Type, kCFNumberFloat64Type,
+                                  kCFNumberCharType, kCFNumberShortType, kCFNumberIntType,
+                                  kCFNumberLongType, kCFNumberLongLongType, kCFNumberFloatType,
+                                  kCFNumberDoubleType, kCFNumberCFIndexType, kCFNumberNSIntegerType,
+                                  kCFNumberCGFloatType, kCFNumberMaxType));
+static_assert(!std::is_convertible<int, CFNumberType>::value, "an int is no CFNumberType");
+static_assert(!std::is_convertible<CFIndex, CFNumberType>::value);
+
+// CFRunLoop.h
+static_assert(AllOf<CFRunLoopRunResult>(kCFRunLoopRunFinished, kCFRunLoopRunStopped,
+                                        kCFRunLoopRunTimedOut, kCFRunLoopRunHandledSource));
+static_assert(kSame<decltype(&CFRunLoopGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&CFRunLoopSourceGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&CFRunLoopSourceIsValid), Boolean (*)(CFRunLoopSourceRef)>);
+
+// CFMachPort.h
+static_assert(kSame<decltype(&CFMachPortGetTypeID), CFTypeID (*)()>);
+
+// CFString.h
+static_assert(AllOf<CFStringBuiltInEncodings>(kCFStringEncodingUTF8, kCFStringEncodingASCII,
+                                              kCFStringEncodingUTF16));
+static_assert(kSame<decltype(&CFStringCreateCopy), CFStringRef (*)(CFAllocatorRef, CFStringRef)>);
+
+// CGGeometry.h
+static_assert(sizeof(CGPoint) == 2 * sizeof(CGFloat) && sizeof(CGPoint) == 16);
+static_assert(sizeof(CGSize) == 2 * sizeof(CGFloat) && sizeof(CGSize) == 16);
+static_assert(sizeof(CGRect) == sizeof(CGPoint) + sizeof(CGSize));
+static_assert(kSame<decltype(&CGPointEqualToPoint), bool (*)(CGPoint, CGPoint)>);
+static_assert(kSame<decltype(&CGSizeEqualToSize), bool (*)(CGSize, CGSize)>);
+
+// CGEventTypes.h
+static_assert(AllOf<CGEventType>(kCGEventLeftMouseDown, kCGEventLeftMouseUp, kCGEventRightMouseDown,
+                                 kCGEventRightMouseUp, kCGEventMouseMoved, kCGEventKeyDown,
+                                 kCGEventKeyUp, kCGEventFlagsChanged, kCGEventOtherMouseDown,
+                                 kCGEventOtherMouseUp, kCGEventTapDisabledByTimeout,
+                                 kCGEventTapDisabledByUserInput),
+              "the tap-disabled notifications are event types");
+static_assert(AllOf<CGEventField>(kCGKeyboardEventKeycode, kCGMouseEventButtonNumber,
+                                  kCGMouseEventClickState));
+static_assert(AllOf<CGEventTapLocation>(kCGHIDEventTap, kCGSessionEventTap,
+                                        kCGAnnotatedSessionEventTap));
+static_assert(AllOf<CGEventTapPlacement>(kCGHeadInsertEventTap, kCGTailAppendEventTap));
+static_assert(AllOf<CGEventTapOptions>(kCGEventTapOptionDefault, kCGEventTapOptionListenOnly));
+static_assert(AllOf<CGMouseButton>(kCGMouseButtonLeft, kCGMouseButtonRight, kCGMouseButtonCenter));
+static_assert(AllOf<CGScrollEventUnit>(kCGScrollEventUnitPixel, kCGScrollEventUnitLine));
+static_assert(!std::is_convertible<int, CGMouseButton>::value, "an int is no CGMouseButton");
+static_assert(!std::is_convertible<int, CGEventTapLocation>::value);
+// The flag masks are anonymous constants over the 64-bit CGEventFlags: they combine, and store,
+// as uint64_t without a cast.
+static_assert(EnumOver<decltype(kCGEventFlagMaskCommand), uint64_t>());
+static_assert(
+    kSame<decltype(kCGEventFlagMaskShift | kCGEventFlagMaskControl | kCGEventFlagMaskAlternate |
+                   kCGEventFlagMaskCommand | kCGEventFlagMaskSecondaryFn),
+          uint64_t>);
+static_assert(kSame<decltype(kCGEventFlagMaskCommand | CGEventFlags{0}), CGEventFlags>);
+static_assert(kSame<decltype(CGEventMaskBit(kCGEventFlagsChanged)), CGEventMask>);
+
+// CGEvent.h
+static_assert(kSame<decltype(&CGEventGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&CGEventSetType), void (*)(CGEventRef, CGEventType)>);
+
+// AXError.h
+static_assert(AllOf<AXError>(kAXErrorSuccess, kAXErrorFailure, kAXErrorCannotComplete,
+                             kAXErrorNoValue, kAXErrorAPIDisabled));
+static_assert(sizeof(AXError) == 4);
+static_assert(!std::is_convertible<int, AXError>::value, "an int is no AXError");
+
+// AXValue.h
+static_assert(AllOf<AXValueType>(kAXValueTypeCGPoint, kAXValueTypeCGSize, kAXValueTypeAXError,
+                                 kAXValueTypeIllegal));
+
 }  // namespace

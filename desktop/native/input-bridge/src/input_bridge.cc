@@ -748,17 +748,71 @@ Napi::Value PostScroll(const Napi::CallbackInfo& info) {
   return Napi::Boolean::New(env, true);
 }
 
-// Unknown and non-string elements are skipped; the caller checks for a pending exception, which
-// a throwing element getter leaves behind.
-CGEventFlags ModifierFlags(const Napi::Array& modifiers) {
-  CGEventFlags flags = 0;
-  const uint32_t length = modifiers.Length();
-  for (uint32_t i = 0; i < length; ++i) {
-    const Napi::Value element = modifiers.Get(i);
-    if (element.IsEmpty() || !element.IsString()) continue;
-    flags |= ModifierFlag(element.As<Napi::String>().Utf8Value());
+// The array index a property key names, or nothing: numbers as V8 hands out element keys, and
+// canonical index strings ("7", never "07" or "7.0") as any other source of keys spells them.
+constexpr uint32_t kNoIndex = UINT32_MAX;  // 2^32 - 1 is a length, never an index
+
+uint32_t ArrayIndexOfKey(const Napi::Value& key) {
+  if (key.IsNumber()) {
+    const double value = key.As<Napi::Number>().DoubleValue();
+    if (!(value >= 0 && value < kNoIndex) ||
+        value != static_cast<double>(static_cast<uint32_t>(value))) {
+      return kNoIndex;
+    }
+    return static_cast<uint32_t>(value);
   }
-  return flags;
+  if (!key.IsString()) return kNoIndex;
+  const std::string text = key.As<Napi::String>().Utf8Value();
+  if (text.empty() || text.size() > 10 || (text.size() > 1 && text[0] == '0')) return kNoIndex;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return kNoIndex;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return value < kNoIndex ? static_cast<uint32_t>(value) : kNoIndex;
+}
+
+// The indices below length that the array holds as its own properties, ascending. A sparse
+// array is as cheap as its elements, whatever its length; a hole is not visited (it would read
+// as undefined, which is skipped, unless a prototype lends it an element: a hole stays a hole).
+// False when the keys could not be read, with the script exception pending.
+bool OwnIndices(Napi::Env env, const Napi::Array& array, uint32_t length,
+                std::vector<uint32_t>* indices) {
+  napi_value keys = nullptr;
+  // Non-enumerable own elements count as held: defineProperty makes them so by default.
+  if (napi_get_all_property_names(env, array, napi_key_own_only, napi_key_skip_symbols,
+                                  napi_key_keep_numbers, &keys) != napi_ok) {
+    Napi::Error::New(env).ThrowAsJavaScriptException();
+    return false;
+  }
+  const Napi::Array keyArray(env, keys);
+  const uint32_t count = keyArray.Length();
+  indices->reserve(count);
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint32_t index = ArrayIndexOfKey(keyArray.Get(k));
+    if (index < length) indices->push_back(index);
+  }
+  // Ordinary arrays list their elements in order already; the elements are read in index order.
+  if (!std::is_sorted(indices->begin(), indices->end())) {
+    std::sort(indices->begin(), indices->end());
+  }
+  return true;
+}
+
+// ORs in the flag of each modifier name the array holds; unknown and non-string elements are
+// skipped. Stops at the first element that cannot be read (a throwing getter): false, with that
+// exception pending, so the caller posts nothing.
+bool ReadModifierFlags(Napi::Env env, const Napi::Array& modifiers, CGEventFlags* flags) {
+  const uint32_t length = modifiers.Length();
+  std::vector<uint32_t> indices;
+  if (!OwnIndices(env, modifiers, length, &indices)) return false;
+  for (uint32_t index : indices) {
+    const Napi::Value element = modifiers.Get(index);
+    if (element.IsEmpty()) return false;
+    if (!element.IsString()) continue;
+    *flags |= ModifierFlag(element.As<Napi::String>().Utf8Value());
+  }
+  return true;
 }
 
 void PostKeyEvent(CGEventRef event, CGEventFlags flags) {
@@ -776,9 +830,8 @@ Napi::Value PostKey(const Napi::CallbackInfo& info) {
   if (code == kNoKeyCode) return Napi::Boolean::New(env, false);
   CGEventFlags flags = 0;
   if (info.Length() >= 2 && info[1].IsArray()) {
-    flags = ModifierFlags(info[1].As<Napi::Array>());
     // A modifier that could not be read must not turn a shortcut into a plain key press.
-    if (env.IsExceptionPending()) return env.Null();
+    if (!ReadModifierFlags(env, info[1].As<Napi::Array>(), &flags)) return env.Null();
   }
   CGEventRef down = CGEventCreateKeyboardEvent(nullptr, code, true);
   CGEventRef up = CGEventCreateKeyboardEvent(nullptr, code, false);

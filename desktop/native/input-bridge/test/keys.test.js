@@ -39,6 +39,13 @@ const KEYS = [
 // No modifiers: the events keep the flags they were created with.
 const press = (code, flags) => [Posted.key(code, true, flags), Posted.key(code, false, flags)];
 
+// For arrays that must not be printed (huge, or with getters that count their reads).
+function assertPressesQuietly(label, key, modifiers, code, flags) {
+  const { result, events } = postedBy(() => bridge.postKey(key, modifiers));
+  assert.equal(result, true, label);
+  assert.deepEqual(events, press(code, flags), label);
+}
+
 function assertPresses(key, modifiers, code, flags) {
   const args = modifiers === undefined ? [key] : [key, modifiers];
   const { result, events } = postedBy(() => bridge.postKey(...args));
@@ -95,6 +102,7 @@ test('modifiers become the flags of both events; junk is skipped', () => {
     // Not an array: ignored.
     ['cmd', KEPT],
     [{ 0: 'cmd', length: 1 }, KEPT],
+    [new Proxy(['cmd'], {}), KEPT],  // Node-API's array test does not see through a proxy
     [null, KEPT],
     [42, KEPT],
   ];
@@ -117,6 +125,73 @@ test('a modifier that cannot be read posts nothing: the error reaches the caller
     assert.throws(() => bridge.postKey('q', modifiers), { message: 'unreadable modifier' });
   });
   assert.deepEqual(events, []);
+});
+
+// Each of these would take from seconds to hours if every index below the length were read. A
+// synchronous call cannot be interrupted, but once it returns the test yields to the timers, and
+// the test's own timeout, which would have expired first, fails a call that ran too long.
+const BOUND = { timeout: 10000 };
+const yieldToTimers = () => new Promise((resolve) => setTimeout(resolve, 0));
+
+test('reading stops at the first element that throws; later elements are never read', BOUND, async () => {
+  const reads = [];
+  const modifiers = [];
+  Object.defineProperty(modifiers, 0, {
+    get() {
+      reads.push(0);
+      throw new Error('unreadable modifier');
+    },
+  });
+  Object.defineProperty(modifiers, 1, {
+    get() {
+      reads.push(1);
+      return 'cmd';
+    },
+  });
+  modifiers.length = 1e7;
+  const { events } = postedBy(() => {
+    assert.throws(() => bridge.postKey('q', modifiers), { message: 'unreadable modifier' });
+  });
+  assert.deepEqual(events, []);
+  assert.deepEqual(reads, [0]);
+  await yieldToTimers();
+});
+
+test('a sparse array costs its elements, not its length', BOUND, async () => {
+  const MAX_LENGTH = 2 ** 32 - 1;
+  const cases = [
+    // [what, build the modifier array, flags]
+    ['the last index', () => { const a = []; a[MAX_LENGTH - 2] = 'cmd'; return a; }, Flag.command],
+    ['first and far', () => { const a = ['shift']; a[4e9] = 'ctrl'; a.length = MAX_LENGTH; return a; },
+      Flag.shift | Flag.control],
+    ['nothing held', () => { const a = []; a.length = MAX_LENGTH; return a; }, undefined],
+    ['a named property', () => { const a = new Array(MAX_LENGTH); a[7] = 'OPTION'; a.extra = 'fn'; return a; },
+      Flag.option],
+  ];
+  for (const [what, build, flags] of cases) {
+    assertPressesQuietly(what, 'tab', build(), 48, flags);
+    await yieldToTimers();
+  }
+});
+
+test('elements are read once each, in index order, wherever they are held', () => {
+  const reads = [];
+  const modifiers = [];
+  // Defined out of order, as accessors (non-enumerable by default): still read, and in order.
+  for (const [index, name] of [[9, 'fn'], [2, 'shift'], [5, 'cmd']]) {
+    Object.defineProperty(modifiers, index, {
+      get() {
+        reads.push(index);
+        return name;
+      },
+    });
+  }
+  assertPressesQuietly('accessors', 'tab', modifiers, 48, Flag.fn | Flag.shift | Flag.command);
+  assert.deepEqual(reads, [2, 5, 9]);
+  // A key beyond the length, or one that only looks like an index, is not an element.
+  const lookalikes = ['alt'];
+  Object.assign(lookalikes, { '01': 'cmd', '1.0': 'cmd', '-1': 'cmd', 4294967295: 'cmd' });
+  assertPresses('tab', lookalikes, 48, Flag.option);
 });
 
 test('postKey without a string key raises the usage TypeError and posts nothing', () => {

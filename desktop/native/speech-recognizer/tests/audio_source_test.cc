@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 
 #include "audio_fixtures.h"
 #include "process_runner.h"
@@ -177,6 +178,18 @@ TEST_F(AudioSourceTest, FloatBeyondFullScaleIsClipped) {
   EXPECT_EQ(streamed.samples, expected);
 }
 
+TEST_F(AudioSourceTest, FloatNanIsSilenceAndInfinitiesAreClipped) {
+  const std::string path = file("not-a-number.wav");
+  const float infinity = std::numeric_limits<float>::infinity();
+  ASSERT_TRUE(writeWav(path, SF_FORMAT_WAV | SF_FORMAT_FLOAT, kModelRate, 1,
+                       {std::numeric_limits<float>::quiet_NaN(), infinity, -infinity, 0.5f,
+                        -std::numeric_limits<float>::quiet_NaN(), 1e30f}));
+  const Streamed streamed = streamAll(path);
+  ASSERT_FALSE(streamed.error.has_value());
+  const std::vector<int16_t> expected = {0, 32767, -32768, 16384, 0, 32767};
+  EXPECT_EQ(streamed.samples, expected);
+}
+
 class ResampleTest : public AudioSourceTest, public ::testing::WithParamInterface<int> {};
 
 // Two seconds of a 1 kHz tone at any rate come out as two seconds at 16 kHz, still 1 kHz.
@@ -222,6 +235,27 @@ struct FaultCase {
   AudioFault fault;
 };
 
+// Half a second of a tone whose header gives the rate: the rate, not the content, decides.
+std::function<bool(const std::string&)> toneAtRate(int rate) {
+  return [rate](const std::string& path) {
+    return writeWav(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, rate, 1, sine(440.0, 16000, 0.5, 1));
+  };
+}
+
+// A second of FLAC whose stream header claims 2^36 - 1 samples, about 50 days at 16 kHz.
+bool flacDeclaringMostSamples(const std::string& path) {
+  if (!writeWav(path, SF_FORMAT_FLAC | SF_FORMAT_PCM_16, kModelRate, 1,
+                sine(440.0, kModelRate, 1.0, 1))) {
+    return false;
+  }
+  std::string bytes = readBytes(path);
+  // "fLaC", a block header, then the stream info: the low 36 of the 64 bits at offset 18.
+  if (bytes.compare(0, 4, "fLaC") != 0 || bytes.size() < 26) return false;
+  bytes[21] = static_cast<char>(bytes[21] | 0x0F);
+  bytes.replace(22, 4, "\xFF\xFF\xFF\xFF");
+  return writeBytes(path, bytes);
+}
+
 void PrintTo(const FaultCase& fault, std::ostream* stream) {
   *stream << fault.name;
 }
@@ -238,6 +272,16 @@ TEST_P(AudioFaultTest, ReportsTheFault) {
   EXPECT_TRUE(streamed.samples.empty());
 }
 
+// The rejection names the rate, so that a user can tell a broken header from a broken file.
+TEST_F(AudioSourceTest, ALowRateIsNamedInTheFault) {
+  const std::string path = file("rate-100.wav");
+  ASSERT_TRUE(toneAtRate(100)(path));
+  const Streamed streamed = streamAll(path);
+  ASSERT_TRUE(streamed.error.has_value());
+  EXPECT_NE(streamed.error->description.find("100 Hz"), std::string::npos)
+      << streamed.error->description;
+}
+
 const FaultCase kFaults[] = {
     {"Directory", [](const std::string& path) { return ::mkdir(path.c_str(), 0700) == 0; },
      AudioFault::notAFile},
@@ -247,6 +291,10 @@ const FaultCase kFaults[] = {
     {"Empty", [](const std::string& path) { return writeBytes(path, ""); }, AudioFault::unreadable},
     {"Text", [](const std::string& path) { return writeBytes(path, std::string(4096, 'a')); },
      AudioFault::unreadable},
+    {"Rate1Hz", toneAtRate(1), AudioFault::unusableFormat},
+    {"Rate7Hz", toneAtRate(7), AudioFault::unusableFormat},
+    {"Rate7999Hz", toneAtRate(7999), AudioFault::unusableFormat},
+    {"FlacDeclaringDaysOfAudio", flacDeclaringMostSamples, AudioFault::unusableFormat},
 };
 
 INSTANTIATE_TEST_SUITE_P(Faults, AudioFaultTest, ::testing::ValuesIn(kFaults),

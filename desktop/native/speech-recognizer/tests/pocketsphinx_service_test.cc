@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "audio_fixtures.h"
@@ -93,8 +94,7 @@ class ModelDirectoryTest : public ::testing::Test {
   void TearDown() override { std::filesystem::remove_all(root_); }
 
   // A model directory with every file in place whose language model is not one, which the
-  // decoder refuses to load. (PocketSphinx ends the process outright on some other kinds of
-  // damage, such as a garbled model definition, so those cannot be tested in-process.)
+  // decoder refuses to load.
   void makeBrokenModel(const std::string& name) {
     const std::string installed = std::string(PALVORIN_MODEL_ROOT) + "/en-us";
     const std::string directory = root_ + "/" + name;
@@ -117,16 +117,64 @@ TEST_F(ModelDirectoryTest, TheInstalledUsEnglishModelIsFound) {
   EXPECT_TRUE(std::filesystem::is_regular_file(models[0].dictionaryPath));
 }
 
-TEST_F(ModelDirectoryTest, OnlyCompleteModelsNamedByLanguageAndRegionCount) {
+// A model is where its acoustic model is; a missing file of it makes the model unavailable
+// (status 4, like any other damage), not absent.
+TEST_F(ModelDirectoryTest, ModelsNamedByLanguageAndRegionWithAnAcousticModelCount) {
   makeBrokenModel("fr-fr");
   makeBrokenModel("de-de");
   makeBrokenModel("xx");  // no region
   makeBrokenModel("it-it");
-  std::filesystem::remove(root_ + "/it-it/it-it.lm.bin");  // incomplete
-  std::filesystem::create_directories(root_ + "/es-es");   // empty
+  std::filesystem::remove(root_ + "/it-it/it-it.lm.bin");  // incomplete, still a model
+  makeBrokenModel("pt-br");
+  std::filesystem::remove(root_ + "/pt-br/pt-br");        // no acoustic model
+  std::filesystem::create_directories(root_ + "/es-es");  // empty
   PocketSphinxOptions options{root_, nullptr};
-  const std::vector<std::string> expected = {"de-DE", "fr-FR"};
-  EXPECT_EQ(makePocketSphinxService(options).supportedLocales(), expected);
+  const SpeechService service = makePocketSphinxService(options);
+  const std::vector<std::string> expected = {"de-DE", "fr-FR", "it-IT"};
+  EXPECT_EQ(service.supportedLocales(), expected);
+  const RecognizerRef incomplete = service.createRecognizer("it_IT");
+  ASSERT_NE(incomplete, nullptr);
+  EXPECT_FALSE(service.isAvailable(incomplete));
+}
+
+// The decoder ends the process on a garbled model definition and crashes on a truncated one,
+// and on a truncated sendump once it scores audio; here each only makes the model unavailable,
+// and the model is available again once repaired, with this process alive throughout.
+TEST_F(ModelDirectoryTest, AnAcousticModelThatWouldEndTheProcessIsOnlyUnavailable) {
+  namespace fs = std::filesystem;
+  const fs::path installed = fs::path(PALVORIN_MODEL_ROOT) / "en-us";
+  const fs::path model = fs::path(root_) / "en-us";
+  fs::create_directories(model / "en-us");
+  for (const fs::directory_entry& entry : fs::directory_iterator(installed / "en-us")) {
+    fs::create_symlink(entry.path(), model / "en-us" / entry.path().filename());
+  }
+  fs::create_symlink(installed / "en-us.lm.bin", model / "en-us.lm.bin");
+  fs::create_symlink(installed / "cmudict-en-us.dict", model / "cmudict-en-us.dict");
+  const SpeechService service = makePocketSphinxService(PocketSphinxOptions{root_, nullptr});
+
+  struct Damage {
+    const char* file;
+    double keptFraction;  // of the original; 0 writes random bytes instead
+  };
+  for (const Damage& damage : {Damage{"mdef", 0.5}, Damage{"mdef", 0.0}, Damage{"sendump", 0.01}}) {
+    const fs::path file = model / "en-us" / damage.file;
+    const std::string original = readBytes((installed / "en-us" / damage.file).string());
+    std::string damaged =
+        original.substr(0, static_cast<size_t>(original.size() * damage.keptFraction));
+    if (damage.keptFraction == 0.0) {
+      std::minstd_rand generator(3);
+      damaged.assign(4096, '\0');
+      for (char& byte : damaged) byte = static_cast<char>(generator());
+    }
+    fs::remove(file);  // the link, never the installed file
+    ASSERT_TRUE(writeBytes(file.string(), damaged));
+    const RecognizerRef recognizer = service.createRecognizer("en-US");
+    ASSERT_NE(recognizer, nullptr);
+    EXPECT_FALSE(service.isAvailable(recognizer)) << damage.file << " " << damage.keptFraction;
+    fs::remove(file);
+    fs::create_symlink(installed / "en-us" / damage.file, file);
+    EXPECT_TRUE(service.isAvailable(recognizer)) << "repaired " << damage.file;
+  }
 }
 
 TEST_F(ModelDirectoryTest, NoModelsMeansNoLocalesAndNoRecognizer) {

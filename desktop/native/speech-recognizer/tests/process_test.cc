@@ -116,6 +116,137 @@ TEST_P(UnreadableInputTest, EndsInRecognizeErrorWithTheBackendFields) {
 INSTANTIATE_TEST_SUITE_P(Inputs, UnreadableInputTest, ::testing::ValuesIn(kUnreadable),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A real recording whose header claims a rate below 8 kHz would be resampled up by the same
+// factor: hours of decoding for a 95 KB file. It is refused at once, with the rate named.
+TEST_F(ProcessTest, SampleRatesBelowEightKilohertzAreRefused) {
+  for (uint32_t rate : {1u, 7u, 100u, 7999u}) {
+    std::string bytes = firstClipBytes();
+    const uint32_t byteRate = rate * 2;  // 16-bit mono
+    for (int i = 0; i < 4; ++i) {
+      bytes[24 + i] = static_cast<char>((rate >> (8 * i)) & 0xFF);
+      bytes[28 + i] = static_cast<char>((byteRate >> (8 * i)) & 0xFF);
+    }
+    const std::string path = file("rate-" + std::to_string(rate) + ".wav");
+    ASSERT_TRUE(writeBytes(path, bytes));
+    const ProcessResult result = transcribe(path);
+    EXPECT_EQ(result.status, 6) << rate << " Hz: " << result.err;
+    EXPECT_TRUE(std::regex_match(result.err,
+                                 std::regex("\\[palvorin-speech\\] ERR_RECOGNIZE code=3 "
+                                            "domain=PalvorinPocketSphinxErrorDomain msg=[^\n]* " +
+                                            std::to_string(rate) + " Hz[^\n]*\n")))
+        << result.err;
+    EXPECT_EQ(result.out, "");
+  }
+}
+
+// A file cut anywhere after a complete header holds fewer frames than it declares; the frames
+// it does hold are decoded and the run succeeds.
+TEST_F(ProcessTest, AFileCutAfterItsHeaderDecodesWhatItHolds) {
+  const std::string path = file("cut.wav");
+  const std::string bytes = firstClipBytes();
+  ASSERT_TRUE(writeBytes(path, bytes.substr(0, bytes.size() / 2 + 1)));  // half a sample too
+  const ProcessResult result = transcribe(path);
+  EXPECT_EQ(result.status, 0) << result.err;
+  EXPECT_EQ(result.err, "");
+  EXPECT_NE(result.out, "\n");
+}
+
+// ---------------------------------------------------------------------------------------------
+// A damaged or incomplete model is unavailable: status 4 after the six one-second polls, never a
+// crash, a silent exit or an empty success. Each case is a copy of the installed model, linked
+// file by file, with one file replaced or removed (never written through its link).
+
+struct DamagedModelCase {
+  const char* name;
+  const char* file;  // relative to the model directory
+  std::function<std::optional<std::string>(const std::string& original)> replacement;
+};
+
+void PrintTo(const DamagedModelCase& damaged, std::ostream* stream) {
+  *stream << damaged.name;
+}
+
+std::optional<std::string> removed(const std::string&) {
+  return std::nullopt;
+}
+
+std::function<std::optional<std::string>(const std::string&)> cutTo(double fraction) {
+  return [fraction](const std::string& original) {
+    return std::optional<std::string>(
+        original.substr(0, static_cast<size_t>(original.size() * fraction)));
+  };
+}
+
+std::optional<std::string> randomBytes(const std::string&) {
+  std::minstd_rand generator(11);
+  std::string bytes(4096, '\0');
+  for (char& byte : bytes) byte = static_cast<char>(generator());
+  return bytes;
+}
+
+const DamagedModelCase kDamagedModels[] = {
+    {"MdefCutInHalf", "en-us/mdef", cutTo(0.5)},  // read past its end: a segmentation fault
+    {"MdefRandom", "en-us/mdef", randomBytes},    // the decoder exits, saying nothing
+    {"MdefMissing", "en-us/mdef", removed},
+    {"SendumpCut", "en-us/sendump", cutTo(0.01)},
+    {"TransitionMatricesRandom", "en-us/transition_matrices", randomBytes},
+    {"MeansRandom", "en-us/means", randomBytes},
+    {"DictionaryEmpty", "cmudict-en-us.dict", cutTo(0.0)},  // loads, then hears no word at all
+    {"DictionaryRandom", "cmudict-en-us.dict", randomBytes},
+    {"DictionaryMissing", "cmudict-en-us.dict", removed},
+    {"LanguageModelMissing", "en-us.lm.bin", removed},
+    {"LanguageModelRandom", "en-us.lm.bin", randomBytes},
+};
+
+class DamagedModelTest : public ProcessTest,
+                         public ::testing::WithParamInterface<DamagedModelCase> {};
+
+TEST_P(DamagedModelTest, IsReportedAsNotAvailable) {
+  namespace fs = std::filesystem;
+  const fs::path installed = fs::path(PALVORIN_MODEL_ROOT) / "en-us";
+  const fs::path root = file(std::string("model-") + GetParam().name);
+  for (const fs::directory_entry& entry : fs::recursive_directory_iterator(installed)) {
+    const fs::path copy = root / "en-us" / fs::relative(entry.path(), installed);
+    if (entry.is_directory()) {
+      fs::create_directories(copy);
+    } else {
+      fs::create_directories(copy.parent_path());
+      fs::create_symlink(entry.path(), copy);
+    }
+  }
+  const fs::path damaged = root / "en-us" / GetParam().file;
+  const std::string original = readBytes((installed / GetParam().file).string());
+  ASSERT_FALSE(original.empty());
+  ASSERT_TRUE(fs::remove(damaged));
+  if (const std::optional<std::string> bytes = GetParam().replacement(original)) {
+    ASSERT_TRUE(writeBytes(damaged.string(), *bytes));
+  }
+
+  const ProcessResult result =
+      transcribe(librivoxClips().at(1).path,
+                 {{"PALVORIN_POCKETSPHINX_MODEL_ROOT", root.string()}, {"LC_ALL", "en_US.UTF-8"}});
+  EXPECT_EQ(result.status, 4);
+  EXPECT_EQ(result.err,
+            "[palvorin-speech] ERR_NOT_AVAILABLE locale=en_US waited=6s. macOS may be downloading "
+            "the on-device speech model; retry in a minute.\n");
+  EXPECT_EQ(result.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Models, DamagedModelTest, ::testing::ValuesIn(kDamagedModels),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ProcessTest, TheModelRootVariableChoosesWhereModelsAre) {
+  const std::string clip = librivoxClips().at(1).path;
+  const ProcessResult elsewhere =
+      transcribe(clip, {{"PALVORIN_POCKETSPHINX_MODEL_ROOT", file("no-models-here")}});
+  EXPECT_EQ(elsewhere.status, 3);
+  EXPECT_EQ(elsewhere.err, "[palvorin-speech] ERR_NO_RECOGNIZER no recognizer for any locale\n");
+  // The empty value, like no value, leaves PocketSphinx's own location.
+  const ProcessResult empty = transcribe(clip, {{"PALVORIN_POCKETSPHINX_MODEL_ROOT", ""}});
+  EXPECT_EQ(empty.status, 0) << empty.err;
+  EXPECT_EQ(empty.out, "he was not an illness those young man\n");
+}
+
 // ---------------------------------------------------------------------------------------------
 // Real recordings, scored against their reference transcripts.
 

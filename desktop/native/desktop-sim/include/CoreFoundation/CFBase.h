@@ -19,20 +19,33 @@
 #define CF_EXPORT extern __attribute__((visibility("default")))
 #define CF_INLINE static inline
 
-// In C++ a named CF_ENUM is a distinct enum type with a fixed underlying type, while CF_OPTIONS
-// is a plain integer typedef with anonymous constants. Code that passes an int where the enum is
-// expected must not compile here either. The dummy int keeps "typedef CF_ENUM(...)" well formed.
+// CF_ENUM takes one argument or two, as the platform's does. With two, written after typedef, it
+// names an enum type: in C++ a distinct enum type with a fixed underlying type, so code that
+// passes an int where the enum is expected does not compile here either. With one it declares
+// anonymous constants over the integer type. CF_OPTIONS names a plain integer typedef, and its
+// constants are an anonymous enum over that typedef.
+//
+// The platform's C++ form of the named enum opens with an opaque declaration that the typedef
+// names ("enum N : T N;"); GCC rejects an enum base in that position, so here the typedef
+// declares an unused integer instead. Either way the definition that follows gives the enum
+// type its name.
+#define DESKTOP_SIM_CF_ENUM_FORM(_1, _2, form, ...) form
+#define CF_ENUM(...)                                                                           \
+  DESKTOP_SIM_CF_ENUM_FORM(__VA_ARGS__, DESKTOP_SIM_CF_NAMED_ENUM, DESKTOP_SIM_CF_ANON_ENUM, ) \
+  (__VA_ARGS__)
 #ifdef __cplusplus
-#define CF_ENUM(_type, _name) \
-  int __CF_ENUM_##_name;      \
+#define DESKTOP_SIM_CF_NAMED_ENUM(_type, _name) \
+  _type __CF_ENUM_##_name;                      \
   enum _name : _type
+#define DESKTOP_SIM_CF_ANON_ENUM(_type) enum : _type
 #define CF_OPTIONS(_type, _name) \
   _type _name;                   \
-  enum : _type
+  enum : _name
 #else
-#define CF_ENUM(_type, _name) \
-  _type _name;                \
+#define DESKTOP_SIM_CF_NAMED_ENUM(_type, _name) \
+  _type _name;                                  \
   enum _name
+#define DESKTOP_SIM_CF_ANON_ENUM(_type) enum
 #define CF_OPTIONS(_type, _name) \
   _type _name;                   \
   enum

@@ -14,6 +14,14 @@ namespace {
 constexpr sf_count_t kFramesPerBlock = 2048;
 constexpr size_t kResampledBlock = 4096;
 
+// Telephone audio is the lowest rate speech is recorded at. A header claiming less (1 Hz, say)
+// would be resampled up by a factor of thousands: hours of decoding for a transcript of noise.
+constexpr int kLowestSampleRate = 8000;
+// No encoding comes near this many samples at the decoder's rate per byte of the file: speech
+// in the most compact codecs gives about ten, and even minutes of silence in FLAC a few
+// hundred. A header that declares more describes audio the file does not hold.
+constexpr double kMostResampledSamplesPerByte = 1024.0;
+
 struct SoundFileCloser {
   void operator()(SNDFILE* file) const { sf_close(file); }
 };
@@ -24,8 +32,10 @@ struct ResamplerDeleter {
 };
 using Resampler = std::unique_ptr<soxr, ResamplerDeleter>;
 
-// Scales to 16-bit with rounding; float files may hold values past full scale, so clip.
+// Scales to 16-bit with rounding; float files may hold values past full scale (even infinities),
+// so clip. A NaN has no level at all and becomes silence; converting it would be undefined.
 int16_t toSample(float value) {
+  if (std::isnan(value)) return 0;
   const float scaled = std::nearbyint(value * 32768.0f);
   if (scaled > 32767.0f) return 32767;
   if (scaled < -32768.0f) return -32768;
@@ -81,10 +91,32 @@ std::optional<AudioError> resampleBlock(soxr* resampler, const float* input, siz
   }
 }
 
-std::optional<AudioError> openFailure(const std::string& path) {
+std::optional<AudioError> openFailure(const std::string& path, off_t& size) {
   struct stat status;
   if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
     return AudioError{AudioFault::notAFile, "The path does not name a regular file."};
+  }
+  size = status.st_size;
+  return std::nullopt;
+}
+
+std::optional<AudioError> formatFailure(const SF_INFO& info, off_t fileSize, int targetRate) {
+  if (info.samplerate <= 0 || info.channels <= 0) {
+    return AudioError{AudioFault::unusableFormat,
+                      "The audio file has no usable sample rate or channel count."};
+  }
+  const std::string rate = std::to_string(info.samplerate) + " Hz";
+  if (info.samplerate < kLowestSampleRate) {
+    return AudioError{AudioFault::unusableFormat, "The audio file's sample rate of " + rate +
+                                                      " is below the lowest accepted, " +
+                                                      std::to_string(kLowestSampleRate) + " Hz."};
+  }
+  const double resampled = static_cast<double>(info.frames) * targetRate / info.samplerate;
+  if (resampled > kMostResampledSamplesPerByte * static_cast<double>(fileSize)) {
+    return AudioError{AudioFault::unusableFormat,
+                      "The audio file declares " + std::to_string(info.frames) + " frames at " +
+                          rate + ", far more than its " + std::to_string(fileSize) +
+                          " bytes can hold."};
   }
   return std::nullopt;
 }
@@ -93,7 +125,8 @@ std::optional<AudioError> openFailure(const std::string& path) {
 
 std::optional<AudioError> streamMonoSamples(const std::string& path, int targetRate,
                                             const SampleSink& sink) {
-  if (std::optional<AudioError> failure = openFailure(path)) return failure;
+  off_t fileSize = 0;
+  if (std::optional<AudioError> failure = openFailure(path, fileSize)) return failure;
 
   SF_INFO info = {};
   SoundFile file(sf_open(path.c_str(), SFM_READ, &info));
@@ -101,9 +134,8 @@ std::optional<AudioError> streamMonoSamples(const std::string& path, int targetR
     return AudioError{AudioFault::unreadable,
                       std::string("The audio file could not be read: ") + sf_strerror(nullptr)};
   }
-  if (info.samplerate <= 0 || info.channels <= 0) {
-    return AudioError{AudioFault::unusableFormat,
-                      "The audio file has no usable sample rate or channel count."};
+  if (std::optional<AudioError> failure = formatFailure(info, fileSize, targetRate)) {
+    return failure;
   }
 
   Resampler resampler;

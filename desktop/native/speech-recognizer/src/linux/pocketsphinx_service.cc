@@ -1,15 +1,23 @@
 #include "pocketsphinx_service.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
+#include <sphinxbase/ngram_model.h>
 #include <pocketsphinx.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <random>
 
 #include "audio_source.h"
 #include "threads.h"
@@ -72,6 +80,8 @@ bool pathExists(const std::string& path, bool wantDirectory) {
   return wantDirectory ? S_ISDIR(status.st_mode) : S_ISREG(status.st_mode);
 }
 
+// A model is installed where its acoustic model is. Its other files are looked for when it
+// loads, so a missing one makes the model unavailable rather than absent.
 std::optional<InstalledModel> modelAt(const std::string& modelRoot, const std::string& name) {
   const LanguageRegion locale = parseLocale(name);
   if (locale.language.empty() || locale.region.empty()) return std::nullopt;
@@ -81,12 +91,11 @@ std::optional<InstalledModel> modelAt(const std::string& modelRoot, const std::s
   model.acousticModelDir = directory + "/" + name;
   model.languageModelPath = directory + "/" + name + ".lm.bin";
   model.dictionaryPath = directory + "/cmudict-" + name + ".dict";
-  if (!pathExists(model.dictionaryPath, false))
-    model.dictionaryPath = directory + "/" + name + ".dict";
-  if (!pathExists(model.acousticModelDir + "/mdef", false) ||
-      !pathExists(model.languageModelPath, false) || !pathExists(model.dictionaryPath, false)) {
-    return std::nullopt;
+  const std::string plainDictionary = directory + "/" + name + ".dict";
+  if (!pathExists(model.dictionaryPath, false) && pathExists(plainDictionary, false)) {
+    model.dictionaryPath = plainDictionary;
   }
+  if (!pathExists(model.acousticModelDir, true)) return std::nullopt;
   return model;
 }
 
@@ -102,19 +111,108 @@ struct PocketSphinxRecognizer {
   }
 };
 
+// PocketSphinx ends the process itself (exit status 1, nothing said) on many damaged acoustic
+// model files, a garbled mdef or transition matrix among them; it reads past the end of a
+// truncated mdef while loading, and of a truncated sendump once it scores audio. So a forked
+// child first loads the acoustic model alone (a few tens of milliseconds), then scores every
+// senone of the model on half a second of noise (a one-word keyphrase search made of the
+// silence phone every model has); only a child that ends normally lets this process load the
+// model. The child never returns into the caller's code, runs no exit handlers of the
+// parent's, and writes nothing.
+constexpr size_t kProbeSamples = 8000;
+
+int probeAcousticModel(const InstalledModel& model) {
+  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(),
+                                 "-compallsen", "yes", nullptr);
+  if (config == nullptr) return 1;
+  ps_decoder_t* decoder = ps_init(config);
+  if (decoder == nullptr || ps_add_word(decoder, "probe", "SIL", FALSE) < 0 ||
+      ps_set_keyphrase(decoder, "probe", "probe") < 0 || ps_set_search(decoder, "probe") < 0 ||
+      ps_start_utt(decoder) < 0) {
+    return 1;
+  }
+  std::minstd_rand noise(1);
+  std::vector<int16_t> samples(kProbeSamples);
+  for (int16_t& sample : samples)
+    sample = static_cast<int16_t>(static_cast<int>(noise() % 2001) - 1000);
+  if (ps_process_raw(decoder, samples.data(), samples.size(), FALSE, TRUE) < 0) return 1;
+  return ps_end_utt(decoder) < 0 ? 1 : 0;
+}
+
+bool acousticModelWorksInAChild(const InstalledModel& model) {
+  std::fflush(nullptr);  // nothing buffered may be written twice
+  const pid_t child = ::fork();
+  if (child < 0) return false;  // cannot tell; the next query tries again
+  if (child == 0) {
+    // Whatever the library or a sanitizer's exit report would say belongs to no diagnostic.
+    const int devNull = ::open("/dev/null", O_WRONLY);
+    if (devNull >= 0) ::dup2(devNull, STDERR_FILENO);
+    ::_exit(probeAcousticModel(model));
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0) {
+    if (errno != EINTR) return false;
+  }
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool modelFilesPresent(const InstalledModel& model) {
+  return pathExists(model.acousticModelDir + "/mdef", false) &&
+         pathExists(model.languageModelPath, false) && pathExists(model.dictionaryPath, false);
+}
+
+// The decoder loads an empty or garbled dictionary without complaint and then recognizes
+// nothing: every run would succeed with an empty transcript. A usable model pronounces at least
+// one word of its language model (the sentence markers and fillers in angle or square brackets
+// do not count: the noise dictionary pronounces those).
+// The language model of the decoder's n-gram search. (ps_get_search would name the search, but
+// it leaks the iterator it finds the name with.) The iterator frees itself at its end.
+ngram_model_t* languageModelOf(ps_decoder_t* decoder) {
+  for (ps_search_iter_t* search = ps_search_iter(decoder); search != nullptr;
+       search = ps_search_iter_next(search)) {
+    if (ngram_model_t* languageModel = ps_get_lm(decoder, ps_search_iter_val(search))) {
+      ps_search_iter_free(search);
+      return languageModel;
+    }
+  }
+  return nullptr;
+}
+
+bool dictionaryCoversTheLanguageModel(ps_decoder_t* decoder) {
+  ngram_model_t* languageModel = languageModelOf(decoder);
+  if (languageModel == nullptr) return false;
+  const uint32_t unigrams = ngram_model_get_counts(languageModel)[0];
+  for (uint32_t id = 0; id < unigrams; ++id) {
+    const char* word = ngram_word(languageModel, static_cast<int32>(id));
+    if (word == nullptr || word[0] == '<' || word[0] == '[') continue;
+    if (char* pronunciation = ps_lookup_word(decoder, word)) {
+      ckd_free(pronunciation);
+      return true;
+    }
+  }
+  return false;
+}
+
 // Loads the model on first use; a failed load is tried again at the next query, since the
 // availability of a model may change (a package being installed, say).
 bool ensureDecoderLoaded(PocketSphinxRecognizer& recognizer) {
   if (recognizer.decoder != nullptr) return true;
   const InstalledModel& model = recognizer.model;
+  if (!modelFilesPresent(model) || !acousticModelWorksInAChild(model)) return false;
   cmd_ln_t* config =
       cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(), "-lm",
                   model.languageModelPath.c_str(), "-dict", model.dictionaryPath.c_str(), nullptr);
   if (config == nullptr) return false;
-  recognizer.decoder = ps_init(config);
+  ps_decoder_t* decoder = ps_init(config);
   // The decoder keeps its own reference to the configuration.
   cmd_ln_free_r(config);
-  return recognizer.decoder != nullptr;
+  if (decoder == nullptr) return false;
+  if (!dictionaryCoversTheLanguageModel(decoder)) {
+    ps_free(decoder);
+    return false;
+  }
+  recognizer.decoder = decoder;
+  return true;
 }
 
 RecognitionError backendError(int64_t code, const std::string& description) {

@@ -16,7 +16,7 @@ inline constexpr const char* kPocketSphinxErrorDomain = "PalvorinPocketSphinxErr
 enum PocketSphinxErrorCode : int64_t {
   kErrorNotAFile = 1,         // a directory or other non-regular entry
   kErrorUnreadableAudio = 2,  // libsndfile cannot open it as audio
-  kErrorUnusableFormat = 3,   // opened, but no sample rate or channels to speak of
+  kErrorUnusableFormat = 3,   // opened, but its rate, channels or declared length are unusable
   kErrorAudioRead = 4,        // reading the samples failed part way
   kErrorResample = 5,         // conversion to the model's sample rate failed
   kErrorDecoder = 6,          // the decoder refused the audio
@@ -25,7 +25,8 @@ enum PocketSphinxErrorCode : int64_t {
 };
 
 // One model directory: <root>/<name>/ holding the acoustic model <name>/, the language model
-// <name>.lm.bin and the dictionary cmudict-<name>.dict (or <name>.dict).
+// <name>.lm.bin and the dictionary cmudict-<name>.dict (or <name>.dict). The acoustic model's
+// directory makes it a model; the files are looked for when it loads.
 struct InstalledModel {
   std::string localeIdentifier;  // "en-US" for the directory "en-us"
   std::string acousticModelDir;
