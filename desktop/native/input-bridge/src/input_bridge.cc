@@ -815,9 +815,11 @@ bool ReadModifierFlags(Napi::Env env, const Napi::Array& modifiers, CGEventFlags
   return true;
 }
 
+// The flags are set whether or not a modifier was named: an event made without a source starts
+// from the modifiers the user holds, so a push-to-talk key held down would turn a plain key
+// press into a shortcut (Return into Command-Return).
 void PostKeyEvent(CGEventRef event, CGEventFlags flags) {
-  // With no modifiers the event keeps the flags it was created with.
-  if (flags != 0) CGEventSetFlags(event, flags);
+  CGEventSetFlags(event, flags);
   PostAndRelease(event);
 }
 
@@ -863,9 +865,8 @@ size_t SliceLength(const std::u16string& text, size_t offset) {
 // state), and typed text must not turn into shortcuts while a push-to-talk key is down: its flags
 // are set to none.
 void PostTypedEvent(CGEventRef event, const char16_t* units, size_t count) {
-  CGEventSetFlags(event, 0);
   CGEventKeyboardSetUnicodeString(event, count, reinterpret_cast<const UniChar*>(units));
-  PostAndRelease(event);
+  PostKeyEvent(event, 0);
 }
 
 Napi::Value PostType(const Napi::CallbackInfo& info) {

@@ -108,20 +108,18 @@ function assertThrowsExactly(fn, ErrorType, message) {
 }
 
 // Expected events as the simulated applications receive them (desktop-sim's posted() records).
-// Events are made without a source, so key events sit at (0, 0). The simulated desktop creates
-// key events with the non-coalesced flag: events that keep their creation flags show it, events
-// whose flags were set show exactly those.
-const CREATED_KEY_FLAGS = 0x100;
-
+// Events are made without a source, so key events sit at (0, 0). Key events always have their
+// flags set (to the named modifiers, or to none), so they never show the flags they were created
+// with, which carry the modifiers the user holds.
 const Posted = Object.freeze({
   move: (x, y, button = 0) => ({ type: EventType.mouseMoved, x, y, button, clickState: 0, flags: 0 }),
   mouse: (type, x, y, button, clickState) => ({ type, x, y, button, clickState, flags: 0 }),
   scroll: (wheel1, wheel2) => ({ type: EventType.scrollWheel, x: 0, y: 0, flags: 0, wheel1, wheel2 }),
-  key: (keycode, keyDown, flags = CREATED_KEY_FLAGS) => ({
+  key: (keycode, keyDown, flags = 0) => ({
     type: keyDown ? EventType.keyDown : EventType.keyUp, x: 0, y: 0, flags, keycode, keyDown,
   }),
   // Typed text sets its flags to none, so it never carries the modifiers the user holds.
-  typed: (text, keyDown) => ({ ...Posted.key(0, keyDown, 0), text }),
+  typed: (text, keyDown) => ({ ...Posted.key(0, keyDown), text }),
 });
 
 // Runs one call on a clean posted log and answers its result and what reached the applications.

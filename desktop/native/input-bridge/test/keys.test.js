@@ -36,8 +36,8 @@ const KEYS = [
   ['[', 33], ['rightbracket', 30], [']', 30],
 ];
 
-// No modifiers: the events keep the flags they were created with.
-const press = (code, flags) => [Posted.key(code, true, flags), Posted.key(code, false, flags)];
+// No modifiers named: the events' flags are set to none, never left as created.
+const press = (code, flags = 0) => [Posted.key(code, true, flags), Posted.key(code, false, flags)];
 
 // For arrays that must not be printed (huge, or with getters that count their reads).
 function assertPressesQuietly(label, key, modifiers, code, flags) {
@@ -67,6 +67,23 @@ test('key names are matched with ASCII letters folded to lower case', () => {
   assertPresses('C', undefined, 8, undefined);
 });
 
+test('a key press carries the named modifiers only, whatever keys the user holds', () => {
+  const K = sim.keyCodes;
+  const cases = [
+    // [keys held, modifiers named, flags posted]
+    [[K.rightCommand], undefined, 0],
+    [[K.fn], [], 0],
+    [[K.leftShift, K.leftControl], ['cmd'], Flag.command],
+    [[K.capsLock, K.rightOption], ['fn'], Flag.fn],
+  ];
+  for (const [keys, modifiers, flags] of cases) {
+    for (const key of keys) sim.hid.keyDown(key);
+    assert.notEqual(sim.hid.keyboardFlags(), 0);
+    assertPresses('return', modifiers, 36, flags);
+    sim.reset();
+  }
+});
+
 test('a name outside the table posts nothing and answers false, whatever the modifiers', () => {
   const misses = ['f13', 'page down', '', ' ', ' return', 'return ', 'return\0', 'kp0', 'cmd',
                   'shift', 'É', 'é', 'ä', '\u0130', 'ｒｅｔｕｒｎ', 'left arrow', '\\\\', 'f01'];
@@ -80,7 +97,7 @@ test('a name outside the table posts nothing and answers false, whatever the mod
 });
 
 test('modifiers become the flags of both events; junk is skipped', () => {
-  const KEPT = undefined;  // no modifier found: the events keep their creation flags
+  const KEPT = 0;  // no modifier found: the events' flags are set to none
   const cases = [
     // [modifiers, flags]
     [['cmd'], Flag.command],
@@ -164,7 +181,7 @@ test('a sparse array costs its elements, not its length', BOUND, async () => {
     ['the last index', () => { const a = []; a[MAX_LENGTH - 2] = 'cmd'; return a; }, Flag.command],
     ['first and far', () => { const a = ['shift']; a[4e9] = 'ctrl'; a.length = MAX_LENGTH; return a; },
       Flag.shift | Flag.control],
-    ['nothing held', () => { const a = []; a.length = MAX_LENGTH; return a; }, undefined],
+    ['nothing held', () => { const a = []; a.length = MAX_LENGTH; return a; }, 0],
     ['a named property', () => { const a = new Array(MAX_LENGTH); a[7] = 'OPTION'; a.extra = 'fn'; return a; },
       Flag.option],
   ];
