@@ -7,17 +7,9 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work="$root/.sanitize/desktop/native"
 
-rm -rf "$root/.sanitize"
-mkdir -p "$work"
-for pkg in desktop-sim input-bridge; do
-  # node_modules comes along so the copy builds without the network.
-  tar -C "$root/desktop/native" --exclude="$pkg/build" --exclude="$pkg/bench/baseline/build" --exclude="$pkg/bench/floor/build" -cf - "$pkg" | tar -C "$work" -xf -
-done
-
-flags="-fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g"
-export CFLAGS="$flags" CXXFLAGS="$flags" LDFLAGS="-fsanitize=address,undefined"
-(cd "$work/input-bridge" && node scripts/build.js >/dev/null)
-unset CFLAGS CXXFLAGS LDFLAGS
+bash "$root/scripts/instrumented-build.sh" "$root/.sanitize" \
+  "-fsanitize=address,undefined -fno-sanitize=vptr -fno-sanitize-recover=undefined -fno-omit-frame-pointer -g" \
+  "-fsanitize=address,undefined"
 
 # node itself is not instrumented and keeps memory at exit on purpose: no leak reports.
 export LD_PRELOAD="$(gcc -print-file-name=libasan.so) $(gcc -print-file-name=libubsan.so)"

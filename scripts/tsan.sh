@@ -6,17 +6,8 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work="$root/.tsan/desktop/native"
 
-rm -rf "$root/.tsan"
-mkdir -p "$work"
-for pkg in desktop-sim input-bridge; do
-  # node_modules comes along so the copy builds without the network.
-  tar -C "$root/desktop/native" --exclude="$pkg/build" --exclude="$pkg/bench/baseline/build" --exclude="$pkg/bench/floor/build" -cf - "$pkg" | tar -C "$work" -xf -
-done
-
-flags="-fsanitize=thread -fno-omit-frame-pointer -g -O1"
-export CFLAGS="$flags" CXXFLAGS="$flags" LDFLAGS="-fsanitize=thread"
-(cd "$work/input-bridge" && node scripts/build.js >/dev/null)
-unset CFLAGS CXXFLAGS LDFLAGS
+bash "$root/scripts/instrumented-build.sh" "$root/.tsan" \
+  "-fsanitize=thread -fno-omit-frame-pointer -g -O1" "-fsanitize=thread"
 
 # node and V8 are not instrumented: their own synchronisation is invisible to the runtime, so
 # what they hand between threads is suppressed (scripts/tsan.supp); the simulated desktop and the
