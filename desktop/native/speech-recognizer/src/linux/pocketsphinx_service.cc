@@ -112,18 +112,19 @@ struct PocketSphinxRecognizer {
 };
 
 // PocketSphinx ends the process itself (exit status 1, nothing said) on many damaged acoustic
-// model files, a garbled mdef or transition matrix among them; it reads past the end of a
-// truncated mdef while loading, and of a truncated sendump once it scores audio. So a forked
-// child first loads the acoustic model alone (a few tens of milliseconds), then scores every
-// senone of the model on half a second of noise (a one-word keyphrase search made of the
-// silence phone every model has); only a child that ends normally lets this process load the
-// model. The child never returns into the caller's code, runs no exit handlers of the
-// parent's, and writes nothing.
+// model files, a garbled mdef or transition matrix among them, and reads past the end of a
+// truncated mdef while loading. A truncated sendump it maps into memory and reads past once it
+// scores audio: a crash, or garbage that decodes to nonsense. So a forked child first loads the
+// acoustic model alone (a few tens of milliseconds), reading the files instead of mapping them,
+// which makes a short sendump a load failure, then scores every senone on half a second of
+// noise (a one-word keyphrase search made of the silence phone every model has); only a child
+// that ends normally lets this process load the model. The child never returns into the
+// caller's code, runs no exit handlers of the parent's, and writes nothing.
 constexpr size_t kProbeSamples = 8000;
 
 int probeAcousticModel(const InstalledModel& model) {
   cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(),
-                                 "-compallsen", "yes", nullptr);
+                                 "-compallsen", "yes", "-mmap", "no", nullptr);
   if (config == nullptr) return 1;
   ps_decoder_t* decoder = ps_init(config);
   if (decoder == nullptr || ps_add_word(decoder, "probe", "SIL", FALSE) < 0 ||
