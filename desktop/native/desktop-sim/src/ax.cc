@@ -563,11 +563,6 @@ CFTypeID AXUIElementGetTypeID(void) {
   return desktop_sim::kAxElementTypeId;
 }
 
-Boolean AXIsProcessTrusted(void) {
-  Lock lock(S().mu);
-  return desktop_sim::Granted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
-}
-
 AXUIElementRef AXUIElementCreateSystemWide(void) {
   Lock lock(S().mu);
   return desktop_sim::NewElement(Ax().world, desktop_sim::kSystemWideNode, 0, true);

@@ -150,6 +150,11 @@ bool CGRequestPostEventAccess(void) {
 
 CFStringRef kAXTrustedCheckOptionPrompt = &desktop_sim::g_trusted_check_prompt;
 
+Boolean AXIsProcessTrusted(void) {
+  Lock lock(S().mu);
+  return desktop_sim::Granted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
+}
+
 Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options) {
   Lock lock(S().mu);
   const bool trusted = desktop_sim::Granted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
