@@ -120,7 +120,7 @@ function releaseProblems(dir = addonDir) {
     if (header === null) {
       problems.push(`${file} is no thin 64-bit Mach-O file`);
     } else if (header.cpuType !== cpuType || header.fileType !== MH_BUNDLE) {
-      problems.push(`${file} is not a ${arch} bundle`);
+      problems.push(`${file} is not a bundle for ${arch}`);
     } else if (header.minos === null || compareVersions(header.minos, target) > 0) {
       problems.push(`${file} is built for macOS ${header.minos || '(unknown)'}, not ${target}`);
     }
