@@ -152,9 +152,9 @@ test('npm pack refuses a release without both binaries, and packs them when they
   assert.equal(fs.existsSync(path.join(incomplete, 'desktop-sim')), false,
                'the guard ran before anything was copied');
 
-  const development = npmPack(incomplete, cleanEnv({ [DEV_PACK_SWITCH]: '1' }));
-  assert.equal(development.status, 0, development.stderr);
-  assert.match(development.stderr, /a development pack/);
+  // The development switch (test/package.test.js packs that way) is the guard's own answer.
+  assert.equal(spawnSync(process.execPath, [path.join(incomplete, 'scripts', 'prebuilds.js'), 'check'],
+                         { cwd: incomplete, env: cleanEnv({ [DEV_PACK_SWITCH]: '1' }) }).status, 0);
 
   const release = packableCopy(scratchDir(t, 'input-bridge-pack-release-'), goodRelease());
   const packed = npmPack(release, cleanEnv());

@@ -99,29 +99,34 @@ function nodeGypBuildFinds(dir, { platform, arch, electron }) {
   }
 }
 
-test('prebuildify with the release arguments writes exactly the release file names', (t) => {
-  const dir = packageDir(scratchDir(t, 'input-bridge-prebuildify-'), 'input-bridge');
-  for (const { arch } of PREBUILDS) prebuildifyLikeTheWorkflow(dir, arch);
-  assert.deepEqual(listFiles(path.join(dir, 'prebuilds')).map((f) => `prebuilds/${f}`),
+// One package folder with the release's binaries as prebuildify writes them, for the tests below.
+let released;
+test.before(() => {
+  const root = fs.mkdtempSync(path.join(os.tmpdir(), 'input-bridge-prebuildify-'));
+  released = packageDir(root, 'input-bridge');
+  for (const { arch } of PREBUILDS) prebuildifyLikeTheWorkflow(released, arch);
+});
+test.after(() => fs.rmSync(path.dirname(released), { recursive: true, force: true }));
+
+test('prebuildify with the release arguments writes exactly the release file names', () => {
+  assert.deepEqual(listFiles(path.join(released, 'prebuilds')).map((f) => `prebuilds/${f}`),
                    PREBUILDS.map(({ file }) => file).sort());
   for (const { arch, file } of PREBUILDS) {
-    assert.match(fs.readFileSync(path.join(dir, file), 'utf8'), new RegExp(`--arch=${arch}\\b`),
+    assert.match(fs.readFileSync(path.join(released, file), 'utf8'), new RegExp(`--arch=${arch}\\b`),
                  `${file} was built for ${arch}`);
   }
 });
 
-test('both loaders find the release binaries on both Mac architectures', async (t) => {
-  const dir = packageDir(scratchDir(t, 'input-bridge-names-'), 'input-bridge');
-  for (const { arch } of PREBUILDS) prebuildifyLikeTheWorkflow(dir, arch);
+test('both loaders find the release binaries on both Mac architectures', async () => {
   for (const { arch, file } of PREBUILDS) {
-    assert.equal(await rebuildFindsPrebuilt(dir, arch), true, `@electron/rebuild, ${arch}`);
+    assert.equal(await rebuildFindsPrebuilt(released, arch), true, `@electron/rebuild, ${arch}`);
     for (const electron of [false, true]) {
-      assert.equal(nodeGypBuildFinds(dir, { platform: 'darwin', arch, electron }), file,
+      assert.equal(nodeGypBuildFinds(released, { platform: 'darwin', arch, electron }), file,
                    `node-gyp-build, ${arch}, ${electron ? 'Electron' : 'Node'}`);
     }
   }
   // Elsewhere no binary fits and the install builds from source.
-  assert.equal(nodeGypBuildFinds(dir, { platform: 'linux', arch: 'x64' }), null);
+  assert.equal(nodeGypBuildFinds(released, { platform: 'linux', arch: 'x64' }), null);
 });
 
 test('the layouts the release does not use: what each loader misses', async (t) => {
