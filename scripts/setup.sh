@@ -32,14 +32,8 @@ fi
 echo "setup: building input-bridge (and desktop-sim)"
 (cd "$native/input-bridge" && npm install --no-audit --no-fund --loglevel=error)
 
-# The addon's package test installs the packed addon into a fresh application offline: npm's
-# cache needs the metadata of the package's own dependencies, which a lockfile install skips.
-for dependency in $(cd "$native/input-bridge" && node -e '
-  const lock = require("./package-lock.json");
-  for (const name of Object.keys(lock.packages[""].dependencies || {}))
-    console.log(name + "@" + lock.packages["node_modules/" + name].version);'); do
-  npm cache add --offline "$dependency" >/dev/null 2>&1 || npm cache add "$dependency" >/dev/null
-done
+# npm's cache for the addon's offline pack-and-install test.
+bash "$root/scripts/npm-cache-fill.sh"
 
 if [ -x "$native/speech-recognizer/scripts/build.sh" ]; then
   echo "setup: building palvorin-speech-recognizer"

@@ -4,7 +4,7 @@
 // Electron main process, its whole user interface). One worker serves every call: started on
 // first use, reused, and unref'd while idle so it never keeps the host alive. Calls run one at a
 // time, in the order they were made.
-const path = require('node:path');
+const { axWorkerArguments } = require('./asar-unpacked.js');
 const { Worker } = require('node:worker_threads');
 
 // The options axDump reads, in its order. They are read here, on the caller's thread, exactly as
@@ -37,7 +37,7 @@ let running = null;  // the call the worker is working on
 const waiting = [];
 
 function startWorker() {
-  const started = new Worker(path.join(__dirname, 'ax-worker.js'));
+  const started = new Worker(...axWorkerArguments());
   started.on('message', (answer) => finish(started, answer));
   started.on('error', (error) => lose(started, error));
   started.on('exit', (code) => {

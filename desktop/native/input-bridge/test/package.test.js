@@ -1,6 +1,7 @@
 'use strict';
 // The package as an application gets it: the build's header choice, prebuilt binaries, ESM
-// named imports, the tarball's contents, and an offline install into a fresh application.
+// named imports, the tarball's contents, and an offline install into a fresh application (a
+// development pack: the release guard has its own test, test/pack-guard.test.js).
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { execFileSync, spawnSync } = require('node:child_process');
@@ -8,6 +9,7 @@ const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
 const { headerArgs, fittingPrebuild } = require('../scripts/build.js');
+const { DEV_PACK_SWITCH } = require('../scripts/prebuilds.js');
 
 const addonDir = path.resolve(__dirname, '..');
 const nativeExports = Object.keys(require('../build/Release/input_bridge.node'));
@@ -91,9 +93,12 @@ test('ESM named imports give the same functions as require', () => {
   assert.equal(seen.same, true);
 });
 
+// A development pack: a checkout has no prebuilt binaries unless the macOS workflow's artifact
+// was put in prebuilds/, and npm pack's release guard (test/pack-guard.test.js) would refuse it.
 function packInto(dir) {
+  const env = { ...cleanEnv(), [DEV_PACK_SWITCH]: '1' };
   const out = execFileSync('npm', ['pack', '--json', '--pack-destination', dir], {
-    cwd: addonDir, env: cleanEnv(), encoding: 'utf8', stdio: ['ignore', 'pipe', 'inherit'],
+    cwd: addonDir, env, encoding: 'utf8', stdio: ['ignore', 'pipe', 'pipe'],
   });
   const [report] = JSON.parse(out.slice(out.indexOf('[')));
   return { tarball: path.join(dir, report.filename), files: report.files.map((f) => f.path) };
@@ -112,7 +117,7 @@ test('the packed addon installs offline into a fresh application, builds and loa
   assert.equal(fs.existsSync(path.join(addonDir, 'desktop-sim')), false,
                'the carried copy of desktop-sim is gone from the checkout after packing');
   for (const file of ['package.json', 'README.md', 'LICENSE', 'index.js', 'index.d.ts', 'binding.js',
-                      'binding.gyp', 'src/input_bridge.cc', 'scripts/build.js',
+                      'ax-async.js', 'ax-worker.js', 'asar-unpacked.js', 'binding.gyp', 'src/input_bridge.cc', 'scripts/build.js',
                       'desktop-sim/binding.gyp', 'desktop-sim/index.js',
                       'desktop-sim/include/CoreGraphics/CGEvent.h']) {
     assert.ok(files.includes(file), `the tarball has ${file}`);
@@ -140,10 +145,11 @@ test('the packed addon installs offline into a fresh application, builds and loa
     'sim.reset();',
     'bridge.postMove(12, 34);',
     'const moved = sim.posted().map((e) => [e.type, e.x, e.y]);',
-    "import('input-bridge').then((esm) => console.log(JSON.stringify({",
-    '  keys: Object.keys(bridge), kinds: Object.values(bridge).map((f) => typeof f), moved,',
-    '  esmStart: esm.start === bridge.start,',
-    '})));',
+    "Promise.all([import('input-bridge'), bridge.axDumpAsync()]).then(([esm, dump]) =>",
+    '  console.log(JSON.stringify({',
+    '    keys: Object.keys(bridge), kinds: Object.values(bridge).map((f) => typeof f), moved,',
+    '    esmStart: esm.start === bridge.start, asyncDump: dump, dump: bridge.axDump(),',
+    '  })));',
   ].join('\n');
   const seen = JSON.parse(execFileSync(process.execPath, ['-e', probe],
                                        { cwd: app, encoding: 'utf8' }));
@@ -151,4 +157,5 @@ test('the packed addon installs offline into a fresh application, builds and loa
   assert.ok(seen.kinds.every((kind) => kind === 'function'));
   assert.equal(seen.esmStart, true);
   assert.deepEqual(seen.moved, [[5, 12, 34]], 'the addon and the control module share one desktop');
+  assert.deepEqual(seen.asyncDump, seen.dump, "axDumpAsync's worker runs from the installed files");
 });
