@@ -331,8 +331,12 @@ class RealModelTest : public ::testing::Test {
     recognizer_ = new RecognizerRef(service_->createRecognizer("en-US"));
     directory_ = new std::string(makeTemporaryDirectory());
     ASSERT_TRUE(writeGoForwardWav(goForward()));
+    ASSERT_TRUE(writeWav(shortSilence(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1,
+                         std::vector<float>(8000, 0.0f)));
   }
   static std::string goForward() { return *directory_ + "/goforward.wav"; }
+  // Half a second that decodes to nothing, quickly: for tests of where decoding runs.
+  static std::string shortSilence() { return *directory_ + "/short-silence.wav"; }
   static void TearDownTestSuite() {
     std::filesystem::remove_all(*directory_);
     delete directory_;
@@ -478,7 +482,7 @@ TEST_P(PriorityTest, StarterAndDecoderRunAtTheClassPriority) {
   platform.dispatchAsync(GetParam().qos, [&] {
     starterNice = currentThreadNice();
     starterOnOtherThread = std::this_thread::get_id() != caller;
-    service_->startRecognitionTask(*recognizer_, RecognitionRequest{goForward(), true, false},
+    service_->startRecognitionTask(*recognizer_, RecognitionRequest{shortSilence(), true, false},
                                    collector.handler());
   });
   collector.settled.wait();

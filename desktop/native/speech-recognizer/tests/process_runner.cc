@@ -109,7 +109,7 @@ std::vector<char*> pointersTo(std::vector<std::string>& texts) {
       break;
   }
   ::dup2(errEnd, STDERR_FILENO);
-  if (options.childSignalIgnored) ::signal(SIGCHLD, SIG_IGN);
+  for (int ignored : options.ignoredSignals) ::signal(ignored, SIG_IGN);
   ::execvpe(argv[0], argv, envp);
   ::_exit(127);
 }

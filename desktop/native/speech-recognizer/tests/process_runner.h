@@ -26,8 +26,8 @@ struct RunOptions {
   // bound the whole process group is killed.
   std::chrono::milliseconds bound = std::chrono::seconds(240);
   OutputTarget output = OutputTarget::captured;
-  // Start the program with SIGCHLD ignored, as some starters pass it on.
-  bool childSignalIgnored = false;
+  // Signals the program starts with ignored, as some starters pass them on.
+  std::vector<int> ignoredSignals;
   // Called with the program's pid once it runs; the program leads a process group of its own.
   std::function<void(pid_t program)> whileRunning;
 };
