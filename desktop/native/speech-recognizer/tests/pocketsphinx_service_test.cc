@@ -329,6 +329,9 @@ class RealModelTest : public ::testing::Test {
   static void SetUpTestSuite() {
     service_ = new SpeechService(makePocketSphinxService({PALVORIN_MODEL_ROOT, nullptr}));
     recognizer_ = new RecognizerRef(service_->createRecognizer("en-US"));
+    // Loaded here, at this thread's priority, as the command loads it before recognition
+    // starts; a first load on a low-priority decoding thread starves on a busy machine.
+    ASSERT_TRUE(service_->isAvailable(*recognizer_));
     directory_ = new std::string(makeTemporaryDirectory());
     ASSERT_TRUE(writeGoForwardWav(goForward()));
     ASSERT_TRUE(writeWav(shortSilence(), SF_FORMAT_WAV | SF_FORMAT_PCM_16, 16000, 1,

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 namespace palvorin::testing {
 
 ProcessResult transcribe(const std::string& path,
@@ -12,21 +10,14 @@ ProcessResult transcribe(const std::string& path,
   return runProcess({kRecognizer, path}, environment, options);
 }
 
-// The clips run side by side: each is a process of its own, and the test is the suite's
-// longest.
+// One clip after another: side by side they would take both cores from the tests running
+// beside this one, the low-priority ones above all.
 ScoredRun transcribeLibrivoxClips() {
   ScoredRun scored;
   const std::vector<ReferenceClip> clips = librivoxClips();
   EXPECT_EQ(clips.size(), 5u) << "pocketsphinx-testdata is not installed";
-  std::vector<ProcessResult> results(clips.size());
-  std::vector<std::thread> runs;
-  for (size_t i = 0; i < clips.size(); ++i) {
-    runs.emplace_back([&results, &clips, i] { results[i] = transcribe(clips[i].path); });
-  }
-  for (std::thread& run : runs) run.join();
-  for (size_t i = 0; i < clips.size(); ++i) {
-    const ReferenceClip& clip = clips[i];
-    const ProcessResult& result = results[i];
+  for (const ReferenceClip& clip : clips) {
+    const ProcessResult result = transcribe(clip.path);
     EXPECT_EQ(result.status, 0) << clip.id << ": " << result.err;
     EXPECT_EQ(result.err, "") << clip.id;
     EXPECT_FALSE(result.out.empty()) << clip.id;
