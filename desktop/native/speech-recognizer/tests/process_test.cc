@@ -350,7 +350,7 @@ const DamagedModelCase kDamagedModels[] = {
     {"DictionaryMissing", "cmudict-en-us.dict", removed()},
     {"LanguageModelMissing", "en-us.lm.bin", removed()},
     {"LanguageModelRandom", "en-us.lm.bin", randomBytes()},
-    // Opening a FIFO blocks until a writer comes; reading a device never ends.
+    // Unchecked, opening a FIFO blocks until a writer comes, and reading a device never ends.
     {"MeansFifo", "en-us/means", fifo()},
     {"FeatureParametersFifo", "en-us/feat.params", fifo()},
     {"NoiseDictionaryFifo", "en-us/noisedict", fifo()},
@@ -359,7 +359,7 @@ const DamagedModelCase kDamagedModels[] = {
     {"VariancesEndlessRandom", "en-us/variances", linkTo("/dev/urandom")},
     {"LanguageModelEndlessZeros", "en-us.lm.bin", linkTo("/dev/zero")},
     {"MeansDirectory", "en-us/means", directory()},
-    // A minute for the probe, a quarter of one for each load in this process.
+    // Unchecked, a minute of probing, or a quarter of one for each load in the program.
     {"FeatureParametersSparseGigabyte", "en-us/feat.params", sparse(kGigabyte)},
     {"DictionarySparseGigabyte", "cmudict-en-us.dict", sparse(kGigabyte)},
     {"LanguageModelSparseGigabyte", "en-us.lm.bin", sparse(kGigabyte)},
