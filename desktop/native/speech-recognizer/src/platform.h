@@ -1,6 +1,7 @@
 // The system facilities the transcription command uses besides the speech service.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -29,9 +30,17 @@ struct Platform {
   std::function<void(QosClass qos, std::function<void()> work)> dispatchAsync;
 };
 
+// Why output could not be written: the system's error number and its description.
+struct WriteFailure {
+  int64_t code = 0;
+  std::string description;
+};
+
 // Where the command writes; each call is one piece of output.
 struct StandardStreams {
-  std::function<void(const std::string& text)> writeOut;
+  // The failure that stopped the write, if any; part of the text may have been written.
+  std::function<std::optional<WriteFailure>(const std::string& text)> writeOut;
+  // A diagnostic that cannot be written has nowhere else to go: its failure is not reported.
   std::function<void(const std::string& text)> writeErr;
 };
 

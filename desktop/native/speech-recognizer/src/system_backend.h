@@ -9,7 +9,8 @@ namespace palvorin {
 
 SpeechService makeSystemSpeechService();
 Platform makeSystemPlatform();
-// Standard output and standard error through write(2), one call per piece where it can.
+// Standard output and standard error through write(2), one call per piece where it can. Made
+// first, before anything opens a file: a stream the starter closed gets its place held.
 StandardStreams makeSystemStreams();
 
 }  // namespace palvorin

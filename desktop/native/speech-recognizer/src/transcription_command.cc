@@ -45,6 +45,11 @@ std::string noOnDeviceText(const std::string& locale) {
          "it automatically; usually ready within a few minutes of first request.\n";
 }
 
+std::string outputErrorText(const WriteFailure& failure) {
+  return "[palvorin-speech] ERR_OUTPUT code=" + std::to_string(failure.code) +
+         " msg=" + failure.description + "\n";
+}
+
 std::string recognizeErrorText(const RecognitionError& error) {
   return "[palvorin-speech] ERR_RECOGNIZE code=" + std::to_string(error.code) +
          " domain=" + error.domain + " msg=" + error.localizedDescription + "\n";
@@ -158,7 +163,11 @@ int runTranscriptionCommand(const std::vector<std::string>& arguments, const Spe
     streams.writeErr(recognizeErrorText(*outcome.recognizeError));
     return kExitRecognize;
   }
-  streams.writeOut(outcome.transcript + "\n");
+  // A host that reads no transcript must not take the run for a success.
+  if (const std::optional<WriteFailure> failure = streams.writeOut(outcome.transcript + "\n")) {
+    streams.writeErr(outputErrorText(*failure));
+    return kExitOutput;
+  }
   return kExitTranscribed;
 }
 

@@ -21,6 +21,7 @@ enum ExitStatus : int {
   kExitNotAvailable = 4,
   kExitNoOnDevice = 5,
   kExitRecognize = 6,
+  kExitOutput = 7,  // the transcript could not be written
 };
 
 // "low" and "high" exactly; anything else, the empty text included, is utility.

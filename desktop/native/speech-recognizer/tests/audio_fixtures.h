@@ -24,6 +24,16 @@ bool convertWithSox(const std::string& input, const std::vector<std::string>& ou
 bool writeWav(const std::string& path, int format, int sampleRate, int channels,
               const std::vector<float>& interleaved);
 
+// goforward.raw of PocketSphinx's test data, 2.8 s of 16 kHz speech, as a 16-bit PCM WAV
+// file; the model transcribes it word for word.
+inline const std::string kGoForwardTranscript = "go forward ten meters";
+bool writeGoForwardWav(const std::string& path);
+
+// The WAV file's bytes as a recorder killed before it closed the file leaves them: the data
+// chunk's size 0, and a fact chunk's sample count 0; the RIFF size too when `riffSizeToo`.
+// Unchanged when the bytes hold no data chunk.
+std::string unfinishedRecording(std::string wavBytes, bool riffSizeToo);
+
 bool writeBytes(const std::string& path, const std::string& bytes);
 std::string readBytes(const std::string& path);
 

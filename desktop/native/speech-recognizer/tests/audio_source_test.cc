@@ -207,6 +207,61 @@ TEST_P(ResampleTest, KeepsDurationAndPitch) {
 INSTANTIATE_TEST_SUITE_P(Rates, ResampleTest,
                          ::testing::Values(8000, 11025, 22050, 44100, 48000, 96000));
 
+struct UnfinishedCase {
+  const char* name;
+  std::vector<std::string> soxOptions;
+  bool riffSizeToo;
+};
+
+void PrintTo(const UnfinishedCase& unfinished, std::ostream* stream) {
+  *stream << unfinished.name;
+}
+
+class UnfinishedRecordingTest : public AudioSourceTest,
+                                public ::testing::WithParamInterface<UnfinishedCase> {};
+
+// A recorder killed before it closed its file leaves 0 where the sizes go (and in the fact
+// chunk's sample count). The audio after the header is read to the end of the file, exactly
+// as the finished file's is.
+TEST_P(UnfinishedRecordingTest, ReadsTheAudioToTheEndOfTheFile) {
+  const std::string finished = goForwardAs(GetParam().name, GetParam().soxOptions);
+  const std::string unfinished = file(std::string("unfinished-") + GetParam().name + ".wav");
+  ASSERT_TRUE(
+      writeBytes(unfinished, unfinishedRecording(readBytes(finished), GetParam().riffSizeToo)));
+  const Streamed expected = streamAll(finished);
+  const Streamed streamed = streamAll(unfinished);
+  ASSERT_FALSE(streamed.error.has_value()) << streamed.error->description;
+  EXPECT_FALSE(streamed.samples.empty());
+  EXPECT_EQ(streamed.samples, expected.samples);
+}
+
+const UnfinishedCase kUnfinished[] = {
+    {"Pcm16BothSizes", {}, true},
+    {"Pcm16DataSize", {}, false},
+    {"FloatWithFactChunk", {"-e", "floating-point", "-b", "32"}, true},
+    {"ImaAdpcm", {"-e", "ima-adpcm"}, true},
+    {"Stereo44k1", {"-r", "44100", "-c", "2"}, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Encodings, UnfinishedRecordingTest, ::testing::ValuesIn(kUnfinished),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// An empty data chunk that another chunk follows is a finished recording of nothing.
+TEST_F(AudioSourceTest, AnEmptyDataChunkBeforeAnotherChunkHoldsNothing) {
+  std::string bytes = readBytes(goForwardAs("empty-data", {}));
+  const size_t data = bytes.find("data");
+  ASSERT_NE(data, std::string::npos);
+  bytes.resize(data);
+  bytes += std::string("data\0\0\0\0", 8) + std::string("LIST\x04\0\0\0INFO", 12);
+  const uint32_t riffSize = static_cast<uint32_t>(bytes.size() - 8);
+  for (int i = 0; i < 4; ++i) bytes[4 + i] = static_cast<char>((riffSize >> (8 * i)) & 0xFF);
+  const std::string path = file("empty-data-then-list.wav");
+  ASSERT_TRUE(writeBytes(path, bytes));
+  const Streamed streamed = streamAll(path);
+  EXPECT_FALSE(streamed.error.has_value());
+  EXPECT_TRUE(streamed.samples.empty());
+}
+
 TEST_F(AudioSourceTest, ZeroFramesGiveNoSamplesAndNoError) {
   const std::string path = file("no-frames.wav");
   ASSERT_TRUE(writeWav(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 44100, 1, {}));

@@ -132,9 +132,10 @@ Platform ScriptedWorld::platform() {
 RunOutcome ScriptedWorld::run(const std::vector<std::string>& arguments) {
   RunOutcome outcome;
   StandardStreams streams;
-  streams.writeOut = [&outcome](const std::string& text) {
+  streams.writeOut = [this, &outcome](const std::string& text) {
     outcome.out += text;
     ++outcome.outWrites;
+    return platform_.outputFailure;
   };
   streams.writeErr = [&outcome](const std::string& text) {
     outcome.err += text;

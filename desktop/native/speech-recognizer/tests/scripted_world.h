@@ -39,6 +39,8 @@ struct SpeechScript {
 struct PlatformScript {
   std::map<std::string, std::string> environment;
   std::set<std::string> existingPaths = {"/audio/clip.wav"};
+  // What standard output answers every write with (the text still counts as written).
+  std::optional<WriteFailure> outputFailure;
 };
 
 struct RunOutcome {

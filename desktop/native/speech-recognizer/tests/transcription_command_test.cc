@@ -173,6 +173,42 @@ INSTANTIATE_TEST_SUITE_P(Transcripts, SuccessTest, ::testing::ValuesIn(kSuccesse
                          [](const auto& info) { return std::string(info.param.name); });
 
 // ---------------------------------------------------------------------------------------------
+// A transcript that could not be written: its own status and one diagnostic with the error.
+
+struct OutputFailureCase {
+  const char* name;
+  int64_t code;
+  const char* description;
+  const char* diagnostic;
+};
+
+void PrintTo(const OutputFailureCase& output, std::ostream* stream) {
+  *stream << output.name;
+}
+
+class OutputFailureTest : public ::testing::TestWithParam<OutputFailureCase> {};
+
+TEST_P(OutputFailureTest, IsReportedWithTheErrorAndStatusSeven) {
+  PlatformScript platform;
+  platform.outputFailure = WriteFailure{GetParam().code, GetParam().description};
+  ScriptedWorld world(SpeechScript{}, platform);
+  const RunOutcome outcome = world.run({kProgram, kClip});
+  EXPECT_EQ(outcome.status, 7);
+  EXPECT_EQ(outcome.outWrites, 1);
+  EXPECT_EQ(outcome.err, GetParam().diagnostic);
+  EXPECT_EQ(outcome.errWrites, 1);
+}
+
+const OutputFailureCase kOutputFailures[] = {
+    {"FullDisk", 28, "No space left on device",
+     "[palvorin-speech] ERR_OUTPUT code=28 msg=No space left on device\n"},
+    {"EmptyDescription", 5, "", "[palvorin-speech] ERR_OUTPUT code=5 msg=\n"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Failures, OutputFailureTest, ::testing::ValuesIn(kOutputFailures),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// ---------------------------------------------------------------------------------------------
 // The availability wait: one-second sleeps on a clock that does not really sleep.
 
 struct AvailabilityCase {

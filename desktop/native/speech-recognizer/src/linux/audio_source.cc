@@ -1,10 +1,15 @@
 #include "audio_source.h"
 
+#include <fcntl.h>
 #include <sndfile.h>
 #include <soxr.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -91,12 +96,138 @@ std::optional<AudioError> resampleBlock(soxr* resampler, const float* input, siz
   }
 }
 
-std::optional<AudioError> openFailure(const std::string& path, off_t& size) {
+// ---------------------------------------------------------------------------------------------
+// A recording whose writer never finished it: a recorder killed before it closes its file
+// leaves the data chunk's size (and often the RIFF size) at the 0 it wrote first, with the
+// audio after it. libsndfile would read no frames at all, and the speech would be lost without
+// a word. Such a file is read as if its writer had streamed it, 0xFFFFFFFF in the size: the
+// audio up to the end of the file, which libsndfile reads whatever the RIFF size says.
+
+constexpr int kMostChunksBeforeData = 64;
+
+uint32_t littleEndian32(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+bool readAt(int descriptor, off_t offset, unsigned char* bytes, size_t count) {
+  while (count > 0) {
+    const ssize_t got = ::pread(descriptor, bytes, count, offset);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    bytes += got;
+    offset += got;
+    count -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+// Four printable characters and a size that fits in what follows: a chunk, not audio. An empty
+// data chunk followed by, say, a LIST chunk is a finished recording of nothing.
+bool looksLikeChunkHeader(const unsigned char* header, off_t bytesAfterHeader) {
+  for (int i = 0; i < 4; ++i) {
+    if (header[i] < 0x20 || header[i] > 0x7E) return false;
+  }
+  return littleEndian32(header + 4) <= static_cast<uint64_t>(bytesAfterHeader);
+}
+
+// Where the data chunk's size field is, when the header is unfinished; -1 otherwise.
+off_t unfinishedDataSizeOffset(int descriptor, off_t length) {
+  unsigned char riff[12];
+  if (length < 12 || !readAt(descriptor, 0, riff, sizeof riff) ||
+      std::memcmp(riff, "RIFF", 4) != 0 || std::memcmp(riff + 8, "WAVE", 4) != 0) {
+    return -1;
+  }
+  off_t offset = 12;
+  for (int chunk = 0; chunk < kMostChunksBeforeData && offset + 8 <= length; ++chunk) {
+    unsigned char header[8];
+    if (!readAt(descriptor, offset, header, sizeof header)) return -1;
+    const uint32_t size = littleEndian32(header + 4);
+    const off_t body = offset + 8;
+    if (std::memcmp(header, "data", 4) == 0) {
+      if (size != 0 || body >= length) return -1;
+      unsigned char next[8];
+      if (length - body >= 8 && readAt(descriptor, body, next, sizeof next) &&
+          looksLikeChunkHeader(next, length - body - 8)) {
+        return -1;
+      }
+      return offset + 4;
+    }
+    offset = body + static_cast<off_t>(size) + (size & 1);
+  }
+  return -1;
+}
+
+// The file as libsndfile reads it, through its virtual I/O: the bytes on disk, except the four
+// of `patchOffset` (when it is not -1), which read as 0xFF.
+struct AudioFile {
+  int descriptor = -1;
+  off_t length = 0;
+  off_t position = 0;
+  off_t patchOffset = -1;
+
+  ~AudioFile() {
+    if (descriptor >= 0) ::close(descriptor);
+  }
+};
+
+sf_count_t audioFileLength(void* data) {
+  return static_cast<AudioFile*>(data)->length;
+}
+
+sf_count_t audioFileSeek(sf_count_t offset, int whence, void* data) {
+  AudioFile& file = *static_cast<AudioFile*>(data);
+  const off_t base = whence == SEEK_CUR ? file.position : whence == SEEK_END ? file.length : 0;
+  if (base + offset < 0) return -1;
+  file.position = base + offset;
+  return file.position;
+}
+
+sf_count_t audioFileRead(void* destination, sf_count_t count, void* data) {
+  AudioFile& file = *static_cast<AudioFile*>(data);
+  ssize_t got;
+  do {
+    got = ::pread(file.descriptor, destination, static_cast<size_t>(count), file.position);
+  } while (got < 0 && errno == EINTR);
+  if (got <= 0) return 0;
+  if (file.patchOffset >= 0) {
+    unsigned char* bytes = static_cast<unsigned char*>(destination);
+    const off_t from = std::max(file.position, file.patchOffset);
+    const off_t to = std::min<off_t>(file.position + got, file.patchOffset + 4);
+    for (off_t at = from; at < to; ++at) bytes[at - file.position] = 0xFF;
+  }
+  file.position += got;
+  return got;
+}
+
+sf_count_t audioFileWrite(const void*, sf_count_t, void*) {
+  return 0;
+}
+
+sf_count_t audioFileTell(void* data) {
+  return static_cast<AudioFile*>(data)->position;
+}
+
+SF_VIRTUAL_IO audioFileIo = {audioFileLength, audioFileSeek, audioFileRead, audioFileWrite,
+                             audioFileTell};
+
+// Opened without blocking and tested on what was opened: a path swapped for a FIFO after a
+// test of the name would hang the open, and a device would be read forever.
+std::optional<AudioError> openFailure(const std::string& path, AudioFile& file) {
+  file.descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+  if (file.descriptor < 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) {
+      return AudioError{AudioFault::notAFile, "The path does not name a regular file."};
+    }
+    return AudioError{AudioFault::unreadable,
+                      std::string("The audio file could not be read: ") + std::strerror(errno)};
+  }
   struct stat status;
-  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) {
+  if (::fstat(file.descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
     return AudioError{AudioFault::notAFile, "The path does not name a regular file."};
   }
-  size = status.st_size;
+  file.length = status.st_size;
+  file.patchOffset = unfinishedDataSizeOffset(file.descriptor, file.length);
   return std::nullopt;
 }
 
@@ -125,11 +256,13 @@ std::optional<AudioError> formatFailure(const SF_INFO& info, off_t fileSize, int
 
 std::optional<AudioError> streamMonoSamples(const std::string& path, int targetRate,
                                             const SampleSink& sink) {
-  off_t fileSize = 0;
-  if (std::optional<AudioError> failure = openFailure(path, fileSize)) return failure;
+  // Declared before the sound file, which reads through it until it is closed.
+  AudioFile audioFile;
+  if (std::optional<AudioError> failure = openFailure(path, audioFile)) return failure;
+  const off_t fileSize = audioFile.length;
 
   SF_INFO info = {};
-  SoundFile file(sf_open(path.c_str(), SFM_READ, &info));
+  SoundFile file(sf_open_virtual(&audioFileIo, SFM_READ, &info, &audioFile));
   if (!file) {
     return AudioError{AudioFault::unreadable,
                       std::string("The audio file could not be read: ") + sf_strerror(nullptr)};

@@ -1,25 +1,21 @@
 #include "pocketsphinx_service.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sphinxbase/ckd_alloc.h>
 #include <sphinxbase/err.h>
 #include <sphinxbase/ngram_model.h>
 #include <pocketsphinx.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
-#include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <random>
 
 #include "audio_source.h"
+#include "model_checks.h"
 #include "threads.h"
 
 namespace palvorin {
@@ -103,69 +99,19 @@ std::optional<InstalledModel> modelAt(const std::string& modelRoot, const std::s
 // an availability query made during a recognition waits for it.
 struct PocketSphinxRecognizer {
   InstalledModel model;
+  std::chrono::milliseconds probeTimeLimit{kProbeTimeLimit};
   std::mutex mutex;
   ps_decoder_t* decoder = nullptr;
+  // The files as they were when the model last failed to load. The same files fail the same
+  // way, so they are not loaded again (every poll of a damaged model would otherwise cost a
+  // probe, up to its time limit each); any change to one of them earns a new attempt.
+  std::optional<std::vector<FileIdentity>> refusedFiles;
 
   ~PocketSphinxRecognizer() {
     if (decoder != nullptr) ps_free(decoder);
   }
 };
 
-// PocketSphinx ends the process itself (exit status 1, nothing said) on many damaged acoustic
-// model files, a garbled mdef or transition matrix among them, and reads past the end of a
-// truncated mdef while loading. A truncated sendump it maps into memory and reads past once it
-// scores audio: a crash, or garbage that decodes to nonsense. So a forked child first loads the
-// acoustic model alone (a few tens of milliseconds), reading the files instead of mapping them,
-// which makes a short sendump a load failure, then scores every senone on half a second of
-// noise (a one-word keyphrase search made of the silence phone every model has); only a child
-// that ends normally lets this process load the model. The child never returns into the
-// caller's code, runs no exit handlers of the parent's, and writes nothing.
-constexpr size_t kProbeSamples = 8000;
-
-int probeAcousticModel(const InstalledModel& model) {
-  cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(),
-                                 "-compallsen", "yes", "-mmap", "no", nullptr);
-  if (config == nullptr) return 1;
-  ps_decoder_t* decoder = ps_init(config);
-  if (decoder == nullptr || ps_add_word(decoder, "probe", "SIL", FALSE) < 0 ||
-      ps_set_keyphrase(decoder, "probe", "probe") < 0 || ps_set_search(decoder, "probe") < 0 ||
-      ps_start_utt(decoder) < 0) {
-    return 1;
-  }
-  std::minstd_rand noise(1);
-  std::vector<int16_t> samples(kProbeSamples);
-  for (int16_t& sample : samples)
-    sample = static_cast<int16_t>(static_cast<int>(noise() % 2001) - 1000);
-  if (ps_process_raw(decoder, samples.data(), samples.size(), FALSE, TRUE) < 0) return 1;
-  return ps_end_utt(decoder) < 0 ? 1 : 0;
-}
-
-bool acousticModelWorksInAChild(const InstalledModel& model) {
-  std::fflush(nullptr);  // nothing buffered may be written twice
-  const pid_t child = ::fork();
-  if (child < 0) return false;  // cannot tell; the next query tries again
-  if (child == 0) {
-    // Whatever the library or a sanitizer's exit report would say belongs to no diagnostic.
-    const int devNull = ::open("/dev/null", O_WRONLY);
-    if (devNull >= 0) ::dup2(devNull, STDERR_FILENO);
-    ::_exit(probeAcousticModel(model));
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0) {
-    if (errno != EINTR) return false;
-  }
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
-bool modelFilesPresent(const InstalledModel& model) {
-  return pathExists(model.acousticModelDir + "/mdef", false) &&
-         pathExists(model.languageModelPath, false) && pathExists(model.dictionaryPath, false);
-}
-
-// The decoder loads an empty or garbled dictionary without complaint and then recognizes
-// nothing: every run would succeed with an empty transcript. A usable model pronounces at least
-// one word of its language model (the sentence markers and fillers in angle or square brackets
-// do not count: the noise dictionary pronounces those).
 // The language model of the decoder's n-gram search. (ps_get_search would name the search, but
 // it leaks the iterator it finds the name with.) The iterator frees itself at its end.
 ngram_model_t* languageModelOf(ps_decoder_t* decoder) {
@@ -179,6 +125,10 @@ ngram_model_t* languageModelOf(ps_decoder_t* decoder) {
   return nullptr;
 }
 
+// The decoder loads an empty or garbled dictionary without complaint and then recognizes
+// nothing: every run would succeed with an empty transcript. A usable model pronounces at least
+// one word of its language model (the sentence markers and fillers in angle or square brackets
+// do not count: the noise dictionary pronounces those).
 bool dictionaryCoversTheLanguageModel(ps_decoder_t* decoder) {
   ngram_model_t* languageModel = languageModelOf(decoder);
   if (languageModel == nullptr) return false;
@@ -194,26 +144,51 @@ bool dictionaryCoversTheLanguageModel(ps_decoder_t* decoder) {
   return false;
 }
 
-// Loads the model on first use; a failed load is tried again at the next query, since the
-// availability of a model may change (a package being installed, say).
-bool ensureDecoderLoaded(PocketSphinxRecognizer& recognizer) {
-  if (recognizer.decoder != nullptr) return true;
+enum class LoadOutcome { loaded, refused, undecided };
+
+// PocketSphinx ends the process itself (exit status 1, nothing said) on many damaged acoustic
+// model files, a garbled mdef or transition matrix among them, reads past the end of a
+// truncated mdef while loading, and reads past a truncated sendump, which it maps into memory,
+// once it scores audio; it blocks forever opening a FIFO and spins on a device. So no file is
+// read before each has been found regular and of a possible size, and only an acoustic model
+// that a child process loaded and scored within the time limit is loaded here.
+LoadOutcome loadDecoder(PocketSphinxRecognizer& recognizer, const ModelFiles& files) {
   const InstalledModel& model = recognizer.model;
-  if (!modelFilesPresent(model) || !acousticModelWorksInAChild(model)) return false;
+  if (!files.loadable) return LoadOutcome::refused;
+  switch (probeAcousticModel(model.acousticModelDir, recognizer.probeTimeLimit)) {
+    case ProbeVerdict::works:
+      break;
+    case ProbeVerdict::notRun:
+      return LoadOutcome::undecided;
+    case ProbeVerdict::fails:
+    case ProbeVerdict::timedOut:
+      return LoadOutcome::refused;
+  }
   cmd_ln_t* config =
       cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", model.acousticModelDir.c_str(), "-lm",
                   model.languageModelPath.c_str(), "-dict", model.dictionaryPath.c_str(), nullptr);
-  if (config == nullptr) return false;
+  if (config == nullptr) return LoadOutcome::refused;
   ps_decoder_t* decoder = ps_init(config);
   // The decoder keeps its own reference to the configuration.
   cmd_ln_free_r(config);
-  if (decoder == nullptr) return false;
+  if (decoder == nullptr) return LoadOutcome::refused;
   if (!dictionaryCoversTheLanguageModel(decoder)) {
     ps_free(decoder);
-    return false;
+    return LoadOutcome::refused;
   }
   recognizer.decoder = decoder;
-  return true;
+  return LoadOutcome::loaded;
+}
+
+// Loads the model on first use. A model that failed to load is tried again once one of its
+// files has changed (a package being installed, say).
+bool ensureDecoderLoaded(PocketSphinxRecognizer& recognizer) {
+  if (recognizer.decoder != nullptr) return true;
+  const ModelFiles files = inspectModelFiles(recognizer.model);
+  if (recognizer.refusedFiles == files.identities) return false;
+  const LoadOutcome outcome = loadDecoder(recognizer, files);
+  if (outcome == LoadOutcome::refused) recognizer.refusedFiles = files.identities;
+  return outcome == LoadOutcome::loaded;
 }
 
 RecognitionError backendError(int64_t code, const std::string& description) {
@@ -385,11 +360,14 @@ SpeechService makePocketSphinxService(const PocketSphinxOptions& options) {
   service.currentLocale = [environmentValue] {
     return localeIdentifierFromPosixName(currentPosixLocaleName(environmentValue));
   };
-  service.createRecognizer = [modelRoot](const std::string& localeIdentifier) -> RecognizerRef {
+  const std::chrono::milliseconds probeTimeLimit = options.probeTimeLimit;
+  service.createRecognizer =
+      [modelRoot, probeTimeLimit](const std::string& localeIdentifier) -> RecognizerRef {
     for (const InstalledModel& model : findInstalledModels(modelRoot)) {
       if (!localeMatchesModel(localeIdentifier, model.localeIdentifier)) continue;
       auto recognizer = std::make_shared<PocketSphinxRecognizer>();
       recognizer->model = model;
+      recognizer->probeTimeLimit = probeTimeLimit;
       return recognizer;
     }
     return nullptr;

@@ -1,12 +1,14 @@
 // The speech service on PocketSphinx, for Linux.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "model_checks.h"
 #include "speech_service.h"
 
 namespace palvorin {
@@ -49,6 +51,9 @@ struct PocketSphinxOptions {
   std::string modelRoot;
   // Where the user's locale comes from; the process environment when unset.
   std::function<std::optional<std::string>(const std::string& name)> environmentValue;
+  // How long the child that tries the acoustic model may take before it is killed and the
+  // model counts as damaged.
+  std::chrono::milliseconds probeTimeLimit = kProbeTimeLimit;
 };
 
 SpeechService makePocketSphinxService(const PocketSphinxOptions& options);
