@@ -2054,7 +2054,7 @@ struct ChildFrame {
   CFIndex visit;  // how many of them the fan-out limit lets through
   CFIndex next;
   int32_t depth;
-  bool mayListMany;  // a scroll area's content (a table, an outline, a list, a web area)
+  bool childrenMayListMany;  // the element is a scroll area: its content may hold long lists
 };
 
 struct ElementHash {
@@ -2136,7 +2136,7 @@ void DumpAxTree(AXUIElementRef root, DumpCtx& ctx) {
           static_cast<AXUIElementRef>(CFArrayGetValueAtIndex(top.children.items, top.next));
       top.next++;
       const int32_t childDepth = top.depth + 1;
-      const bool mayListMany = top.mayListMany;
+      const bool mayListMany = top.childrenMayListMany;
       VisitElement(child, childDepth, mayListMany, ctx, stack, ancestors);  // may grow the stack
       continue;
     }
