@@ -214,6 +214,13 @@ export interface AxFixtureApplication {
    * it answers kAXErrorNotImplemented; {error}: it answers that AXError.
    */
   batchedRequests?: boolean | { error: number };
+  /**
+   * A Chromium-like application (Chromium browsers, Electron applications): its elements whose
+   * AXRole is "AXWebArea" answer no children until this many milliseconds after
+   * "AXManualAccessibility" was first set true on its application element, which takes that
+   * attribute and "AXEnhancedUserInterface". Omitted: a native application.
+   */
+  webContentDelayMs?: number;
 }
 
 export interface AxFixtureDesktop {
@@ -271,9 +278,24 @@ export const ax: {
   setHung(pid: number, on: boolean, options?: { afterRequests?: number }): void;
   /**
    * Requests since reset(), the time spent answering them (latency and hung waits included), and
-   * the requests waiting for a hung application right now.
+   * the requests waiting for an answer that will not come (a hung application, this process
+   * asked off its main thread, an answer longer than the timeout) right now, and the item latency.
    */
-  stats(): { requests: number; answerNs: number; latencyUs: number; waiting: number };
+  stats(): {
+    requests: number;
+    answerNs: number;
+    latencyUs: number;
+    waiting: number;
+    itemLatencyUs: number;
+  };
+
+  // --- answers that grow with their size ---
+  /**
+   * Every element of the arrays an answer carries costs this much more (0 to 10,000,000 µs; 0
+   * after reset()). A round trip longer than the request's messaging timeout answers
+   * kAXErrorCannotComplete once that timeout has passed.
+   */
+  setItemLatency(microseconds: number): void;
 };
 
 /** A callback the probe tap recorded. */

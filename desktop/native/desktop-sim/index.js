@@ -401,7 +401,7 @@ function flattenDesktop(desktop) {
     const path = `${where}.applications[${i}]`;
     if (!isPlainObject(app)) throw new TypeError(`${path}: an application must be an object`);
     checkKeys(path, app, ['pid', 'name', 'bundleId', 'running', 'focusedElement', 'focusedWindow',
-                          'root', 'batchedRequests']);
+                          'root', 'batchedRequests', 'webContentDelayMs']);
     const pid = checkInteger(path, 'pid', app.pid, 1, PID_MAX);
     if (pids.has(pid)) throw new TypeError(`${path}: pid ${pid} is used twice`);
     pids.add(pid);
@@ -412,10 +412,14 @@ function flattenDesktop(desktop) {
     }
     const running = app.running === undefined ? true : checkBoolean(`${path}.running`, app.running);
     const batchError = batchedRequestsError(`${path}.batchedRequests`, app.batchedRequests);
+    // Chromium-like (see the README): -1 for a native application.
+    const webContentDelayMs = app.webContentDelayMs === undefined ? -1
+      : checkInteger(`${path}.webContentDelayMs`, 'webContentDelayMs', app.webContentDelayMs, 0,
+                     MAX_TIMEOUT_MS);
     if (app.root === undefined) throw new TypeError(`${path}.root: every application has a root`);
     return { pid, name: app.name ?? null, bundleId: app.bundleId ?? null, running,
              root: flatten(app.root, `${path}.root`), focusedElementId: app.focusedElement,
-             focusedWindowId: app.focusedWindow, batchError, path };
+             focusedWindowId: app.focusedWindow, batchError, webContentDelayMs, path };
   });
   const resolve = (id, path) => {
     if (id === undefined) return -1;
@@ -476,9 +480,19 @@ const ax = Object.freeze({
     native.axSetLatency(checkInteger('ax.setLatency(microseconds)', 'microseconds', microseconds,
                                      0, 10000000));
   },
-  // {requests, answerNs, latencyUs, waiting}: requests answered since reset(), the time spent in
-  // them, and the requests waiting for a hung application now.
+  // {requests, answerNs, latencyUs, waiting, itemLatencyUs}: requests answered since reset(), the
+  // time spent in them, the requests waiting for an answer that will not come now, and the item
+  // latency.
   stats: () => native.axStats(),
+
+  // --- answers that grow with their size ---
+  // Every element of the arrays an answer carries costs this much more (0 after reset()); a
+  // round trip longer than the request's messaging timeout answers kAXErrorCannotComplete after
+  // that timeout.
+  setItemLatency(microseconds) {
+    native.axSetItemLatency(checkInteger('ax.setItemLatency(microseconds)', 'microseconds',
+                                         microseconds, 0, 10000000));
+  },
 });
 
 // --- permissions ---

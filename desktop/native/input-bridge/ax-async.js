@@ -5,7 +5,7 @@
 // first use, reused, and unref'd while idle so it never keeps the host alive. Calls run one at a
 // time, in the order they were made.
 const { axWorkerArguments } = require('./asar-unpacked.js');
-const { Worker } = require('node:worker_threads');
+const { Worker, isMainThread } = require('node:worker_threads');
 
 // The options axDump reads, in its order. They are read here, on the caller's thread, exactly as
 // axDump reads them (has, then get, stopping at the first failure), so getters and Proxy traps
@@ -58,11 +58,24 @@ function next() {
   worker.postMessage({ options: running.options });
 }
 
+// The host's own window is in front: its elements can be read on the main thread only, so a
+// call made there is answered by axDump there. A call made on another thread keeps the worker's
+// answer, which says why it holds no tree.
+function dumpOnMainThread(call) {
+  const { axDump } = require('./binding.js');
+  try {
+    call.resolve(call.options === undefined ? axDump() : axDump(call.options));
+  } catch (error) {
+    call.reject(error);
+  }
+}
+
 function finish(from, answer) {
   if (from !== worker || running === null) return;
   const call = running;
   running = null;
-  if (answer.ok) call.resolve(answer.result);
+  if (answer.ok && answer.onMainThread && isMainThread) dumpOnMainThread(call);
+  else if (answer.ok) call.resolve(answer.result);
   else call.reject(answer.error);
   next();
 }

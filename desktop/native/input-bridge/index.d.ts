@@ -131,8 +131,8 @@ export function postKey(
 export function postType(text: string): true;
 
 /**
- * Read with Has/Get (inherited properties count) and converted to signed 32-bit integers. A
- * present option that is no number (undefined included) makes axDump throw.
+ * Read with Has/Get (inherited properties count); the limits are converted to signed 32-bit
+ * integers. A present option that is no number (undefined included) makes axDump throw.
  */
 export interface AxDumpOptions {
   /** Deepest depth still rendered; the application is depth 0. Default 16. */
@@ -143,7 +143,12 @@ export interface AxDumpOptions {
   maxNodes?: number;
   /** Byte limit of each clipped text. Default 140. */
   textTruncate?: number;
-  /** Budget of the whole walk in milliseconds. Default 3000. */
+  /**
+   * The time the application is given for the whole call, in milliseconds (default 3000); each
+   * request waits at most 0.5 s of it. Infinity, and anything above 2147483647 (about 24.8 days),
+   * takes 2147483647. NaN, zero and negative values throw RangeError "timeoutMs must be a
+   * positive number of milliseconds" (axDumpAsync rejects with it) and nothing is asked.
+   */
   timeoutMs?: number;
 }
 
@@ -160,11 +165,21 @@ export interface AxNode {
   depth: number;
 }
 
-/** A dump of the focused application. */
+/**
+ * A dump of the focused application. Called on another thread than the host's main one (a
+ * worker's own call) while the host's own window is in front: the host's header, the line
+ * "… (the host's own window is in front: its elements are read on its main thread only)", no
+ * node, and windowTitle "" (nothing of the host is read off its main thread).
+ */
 export interface AxDumpSuccess {
   /** Node records keyed by decimal node id (`nodes[focusedNodeId]` is the focused one). */
   nodes: Record<string, AxNode>;
-  /** The dump text. */
+  /**
+   * The dump text. A walk that stopped early ends with "… (application not responding, walk
+   * stopped at M)" or "… (time budget of N ms spent, walk stopped at M)" (N: timeoutMs, M: the
+   * nodes rendered); web content that was still being built shows as "… (web content still
+   * loading)" under its web area.
+   */
   text: string;
   /** Id of the focused element's node; null when the focused element was not rendered. */
   focusedNodeId: number | null;
@@ -174,11 +189,17 @@ export interface AxDumpSuccess {
   pid: number;
 }
 
-/** No dump: no permission, no focused application, or no system-wide element. */
+/**
+ * No dump: no permission, no focused application, a focused application that does not answer,
+ * or no system-wide element.
+ */
 export interface AxDumpFailure {
   /** Always empty. */
   nodes: Record<string, AxNode>;
-  /** "ax-error code=N (Accessibility permission likely not granted to this build)\n", or "". */
+  /**
+   * "ax-error code=N (Accessibility permission likely not granted to this build)\n",
+   * "ax-error code=-25204 (the focused application is not responding)\n", or "".
+   */
   text: string;
   focusedNodeId: null;
   bundleId?: never;
@@ -199,7 +220,9 @@ export function axDump(options?: AxDumpOptions): AxDumpResult;
 
 /**
  * What axDump(options) returns, computed on a worker thread so the script thread stays free.
- * Calls run one at a time; bad options reject with the error axDump would throw.
+ * Calls run one at a time; bad options reject with the error axDump would throw. With the
+ * host's own window in front, a call made on the main thread is dumped there (its elements can
+ * be read on the main thread only); one made on another thread gets axDump's answer there.
  */
 export function axDumpAsync(options?: AxDumpOptions): Promise<AxDumpResult>;
 
@@ -220,12 +243,17 @@ export interface AxNoFocusedElement {
 
 /**
  * The focused UI element's role, title, description and value; an empty object when nothing
- * is focused or without permission (`result.role === undefined` tells), null when the
- * system-wide element cannot be created.
+ * is focused, without permission, when the focused application does not answer within 0.5 s, or
+ * on another thread than the main one while the host's own window is in front
+ * (`result.role === undefined` tells); null when the system-wide element cannot be created.
  */
 export function axFocused(): AxFocusedElement | AxNoFocusedElement | null;
 
-/** Asks the focused application to expose its web content to accessibility clients. */
+/**
+ * Asks the focused application to expose its web content to accessibility clients; false when
+ * there was none to ask (also when it did not answer within 0.5 s, and on another thread than
+ * the main one while the host's own window is in front).
+ */
 export function axEnableWebContent(): boolean;
 
 /** What the process may do now, from the system's own preflight checks; prompts for nothing. */

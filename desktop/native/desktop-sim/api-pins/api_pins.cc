@@ -312,6 +312,10 @@ static_assert(kSame<decltype(&AXUIElementCreateSystemWide), AXUIElementRef (*)()
 static_assert(kSame<decltype(&AXUIElementCreateApplication), AXUIElementRef (*)(pid_t)>);
 static_assert(kSame<decltype(&AXUIElementCopyAttributeValue),
                     AXError (*)(AXUIElementRef, CFStringRef, CFTypeRef*)>);
+static_assert(kSame<decltype(&AXUIElementGetAttributeValueCount),
+                    AXError (*)(AXUIElementRef, CFStringRef, CFIndex*)>);
+static_assert(kSame<decltype(&AXUIElementCopyAttributeValues),
+                    AXError (*)(AXUIElementRef, CFStringRef, CFIndex, CFIndex, CFArrayRef*)>);
 static_assert(kSame<decltype(&AXUIElementSetAttributeValue),
                     AXError (*)(AXUIElementRef, CFStringRef, CFTypeRef)>);
 static_assert(kSame<decltype(&AXUIElementIsAttributeSettable),

@@ -2,10 +2,14 @@
 // permission switch, the latency of a round trip to an application, and the log of requests
 // and attribute writes. Also the running-application lookup by pid.
 #include <desktop_sim/running_application.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "values.h"
@@ -49,20 +53,26 @@ struct AxNode {
 };
 
 struct AxApp {
-  pid_t pid;
-  bool has_name;
+  pid_t pid = 0;
+  bool has_name = false;
   std::string name;
-  bool has_bundle_id;
+  bool has_bundle_id = false;
   std::string bundle_id;
-  bool running;
-  int32_t root;
+  bool running = true;
+  int32_t root = -1;
   AXError batch_error = kAXErrorSuccess;  // what AXUIElementCopyMultipleAttributeValues answers
+  // A Chromium-like application (>= 0): its web areas answer no children until this long after
+  // "AXManualAccessibility" was first set true on it (manual_accessibility_at).
+  int64_t web_content_delay_ms = -1;
+  bool manual_accessibility_set = false;
+  Clock::time_point manual_accessibility_at;
 };
 
 // Node 0 is the system-wide element; the fixture's elements follow from node 1.
 struct AxWorld {
   std::vector<AxNode> nodes;
   std::vector<AxApp> apps;
+  pid_t focused_pid = 0;  // the application that answers the system-wide focus attributes
 };
 
 struct AxRequestEntry {
@@ -94,6 +104,7 @@ struct AxState {
   std::shared_ptr<AxWorld> world;
   std::shared_ptr<AxWorld> building;
   uint32_t latency_us = 0;
+  uint32_t item_latency_us = 0;  // per item of the arrays an answer hands out
   std::vector<AxRequestEntry> requests;
   std::vector<AxWriteEntry> writes;
   uint64_t request_count = 0;
@@ -241,9 +252,61 @@ Object* NewElementFor(const std::shared_ptr<AxWorld>& world, int32_t node, bool 
   return NewElement(world, node, world->nodes[node].pid, program_owned);
 }
 
-// The CF object a copy hands out for value; nullptr for kNull. Lock held.
+bool HasRole(const AxNode& node, const char16_t* role) {
+  const StoredValue* stored = FindAttribute(node, "AXRole");
+  return stored != nullptr && stored->kind == StoredKind::kString && stored->text == role;
+}
+
+AxApp* AppOf(AxWorld& world, pid_t pid) {
+  for (AxApp& app : world.apps) {
+    if (app.pid == pid) return &app;
+  }
+  return nullptr;
+}
+
+// The application whose root node is, when that application is Chromium-like.
+AxApp* ChromiumLikeRoot(AxWorld& world, int32_t node) {
+  if (node <= kSystemWideNode) return nullptr;
+  AxApp* app = AppOf(world, world.nodes[node].pid);
+  return app != nullptr && app->root == node && app->web_content_delay_ms >= 0 ? app : nullptr;
+}
+
+// The two switches Chromium-based applications take on their application element.
+bool IsWebContentSwitch(const std::string& name) {
+  return name == "AXManualAccessibility" || name == "AXEnhancedUserInterface";
+}
+
+// The children a node shows now: none for a web area of a Chromium-like application before its
+// web content's tree is built, which happens only after "AXManualAccessibility" was set.
+const std::vector<int32_t>& VisibleChildren(const AxWorld& world, const AxNode& node) {
+  static const std::vector<int32_t> kNone;
+  const AxApp* app = AppOf(world, node.pid);
+  if (app == nullptr || app->web_content_delay_ms < 0 || !HasRole(node, u"AXWebArea")) {
+    return node.children;
+  }
+  const bool built = app->manual_accessibility_set &&
+                     Clock::now() >= app->manual_accessibility_at +
+                                         std::chrono::milliseconds(app->web_content_delay_ms);
+  return built ? node.children : kNone;
+}
+
+// The array behind an attribute, for the calls that count it or read part of it: only
+// "AXChildren" is an array here. Lock held.
+AXError ArrayAttribute(const AxWorld& world, const AxNode& node, const std::string& name,
+                       const std::vector<int32_t>** items) {
+  const StoredValue* stored = FindAttribute(node, name);
+  if (stored == nullptr) return kAXErrorAttributeUnsupported;
+  if (stored->kind == StoredKind::kError) return static_cast<AXError>(stored->error);
+  if (stored->kind == StoredKind::kNull) return kAXErrorNoValue;
+  if (stored->kind != StoredKind::kChildren) return kAXErrorIllegalArgument;  // not an array
+  *items = &VisibleChildren(world, node);
+  return kAXErrorSuccess;
+}
+
+// The CF object a copy hands out for value; nullptr for kNull. *items (when given) grows by the
+// elements of an array handed out. Lock held.
 CFTypeRef MakeValue(const std::shared_ptr<AxWorld>& world, const AxNode& node,
-                    const StoredValue& value) {
+                    const StoredValue& value, size_t* items = nullptr) {
   switch (value.kind) {
     case StoredKind::kString:
       return MakeString(value.text);
@@ -274,10 +337,11 @@ CFTypeRef MakeValue(const std::shared_ptr<AxWorld>& world, const AxNode& node,
     case StoredKind::kElement:
       return NewElementFor(world, value.element, true);
     case StoredKind::kChildren: {
+      const std::vector<int32_t>& children = VisibleChildren(*world, node);
       __CFArray* array = NewArray(true);
-      array->items.reserve(node.children.size());
-      for (int32_t child : node.children)
-        array->items.push_back(NewElementFor(world, child, false));
+      array->items.reserve(children.size());
+      for (int32_t child : children) array->items.push_back(NewElementFor(world, child, false));
+      if (items != nullptr) *items += children.size();
       return array;
     }
     case StoredKind::kError:
@@ -328,17 +392,16 @@ StoredValue StoredOf(CFTypeRef value) {
   return stored;
 }
 
-// The cost of the round trip, outside the lock, then the time accounted. A request that waited
-// for a hung application has paid with its timeout instead.
-void Answer(Clock::time_point started, bool pay_latency) {
-  uint32_t latency_us;
-  {
-    Lock lock(S().mu);
-    latency_us = pay_latency ? Ax().latency_us : 0;
-  }
-  if (latency_us > 0) {
-    const Clock::time_point until = started + std::chrono::microseconds(latency_us);
-    while (Clock::now() < until) {
+// The cost of a round trip, paid outside the lock, then the time accounted. Short costs are
+// spun for their precision; a long one (a large answer) is slept.
+void Answer(Clock::time_point started, uint64_t cost_us) {
+  if (cost_us > 0) {
+    const Clock::time_point until = started + std::chrono::microseconds(cost_us);
+    if (cost_us < 2000) {
+      while (Clock::now() < until) {
+      }
+    } else {
+      std::this_thread::sleep_until(until);
     }
   }
   const auto spent =
@@ -348,6 +411,7 @@ void Answer(Clock::time_point started, bool pay_latency) {
 }
 
 // The timeout a request through this element object waits: its own, or the process-wide one.
+// A system-wide element object never has one of its own: setting one on it sets the process's.
 float MessagingTimeoutOf(const __AXUIElement* element) {
   if (element != nullptr && element->messaging_timeout > 0) return element->messaging_timeout;
   return Ax().messaging_timeout;
@@ -360,28 +424,65 @@ HungApp* HungEntry(pid_t pid) {
   return nullptr;
 }
 
-// Lock held. Whether a request to a hung application runs out of time: it waits for the
-// messaging timeout (true: the caller answers kAXErrorCannotComplete). Woken early by a change of
-// the hung applications, it resolves its element again and looks once more, so a request that
-// outlives a reset answers as an element of a replaced desktop does.
-bool TimesOutHung(Lock& lock, const char* call, AXUIElementRef ref, Target* target, float timeout) {
+bool IsFocusAttribute(const std::string& name) {
+  return name == "AXFocusedApplication" || name == "AXFocusedUIElement";
+}
+
+// The application a request goes to: the element's own, except for the system-wide element's
+// focus attributes, which the system asks the focused application for (0: nobody is asked).
+pid_t AnsweringPid(const Target& target, const std::string& name) {
+  if (target.element->node != kSystemWideNode) return target.element->pid;
+  return IsFocusAttribute(name) ? target.element->world->focused_pid : 0;
+}
+
+bool OnMainThread() {
+  return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
+}
+
+// Lock held. Waits until deadline or until the hung applications change (a hang ended, a
+// reset); true when the deadline came.
+bool WaitUntil(Lock& lock, Clock::time_point deadline) {
   AxState& ax = Ax();
-  const auto deadline =
-      Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                         std::chrono::duration<double>(static_cast<double>(timeout)));
+  const uint64_t generation = ax.hang_generation;
+  ax.waiting++;
+  const bool woken =
+      ax.hang_cv.wait_until(lock, deadline, [&] { return ax.hang_generation != generation; });
+  ax.waiting--;
+  return !woken;
+}
+
+Clock::time_point DeadlineAfter(float timeout) {
+  return Clock::now() + std::chrono::duration_cast<Clock::duration>(
+                            std::chrono::duration<double>(static_cast<double>(timeout)));
+}
+
+// Lock held. Whether a request goes unanswered for its whole messaging timeout (true: the caller
+// answers kAXErrorCannotComplete): its application is hung, or it is this process, asked from a
+// thread other than its main thread. A process answers requests to its own elements on the
+// calling thread, so AppKit would run off its main thread there: the desktop logs the misuse and
+// answers as a deadlock that the timeout ends. Woken early by a change of the hung applications,
+// the request resolves its element again and looks once more, so one that outlives a reset
+// answers as an element of a replaced desktop does.
+bool GoesUnanswered(Lock& lock, const char* call, AXUIElementRef ref, const std::string& name,
+                    Target* target, float timeout) {
+  const Clock::time_point deadline = DeadlineAfter(timeout);
   for (;;) {
-    HungApp* hung = HungEntry(target->element->pid);
+    const pid_t pid = AnsweringPid(*target, name);
+    if (pid == 0) return false;
+    if (pid == getpid() && !OnMainThread()) {
+      RecordMisuse(Misuse::kWrongThread, call,
+                   "a request to this process's own element (pid %d) off its main thread",
+                   static_cast<int>(pid));
+      WaitUntil(lock, deadline);
+      return true;
+    }
+    HungApp* hung = HungEntry(pid);
     if (hung == nullptr) return false;
     if (hung->answers_left > 0) {
       hung->answers_left--;
       return false;
     }
-    const uint64_t generation = ax.hang_generation;
-    ax.waiting++;
-    const bool woken =
-        ax.hang_cv.wait_until(lock, deadline, [&] { return ax.hang_generation != generation; });
-    ax.waiting--;
-    if (!woken) return true;
+    if (WaitUntil(lock, deadline)) return true;
     *target = Resolve(ref, call);
     if (target->error != kAXErrorSuccess) return false;
   }
@@ -416,18 +517,40 @@ std::string Joined(const std::vector<std::string>& names) {
 // Which requests go to the application: all but those answered in the caller's process.
 enum class Route { kApplication, kLocal };
 
+// What a call's answer handed out, for the cost of carrying it back and for taking it back when
+// it comes too late.
+struct Reply {
+  size_t items = 0;                 // elements of the arrays the answer hands out
+  std::function<void()> take_back;  // gives up what the answer handed out; null: nothing
+};
+
+// A value an answer handed out and the caller will never see. Lock held.
+void TakeBack(CFTypeRef* out, const char* call) {
+  if (*out == nullptr) return;
+  auto* object = static_cast<Object*>(const_cast<void*>(*out));
+  if (object->immortal) {
+    CountGivenUp(object);
+  } else {
+    DropProgramRef(object, call);
+  }
+  *out = nullptr;
+}
+
 // What every accessibility request shares. Under the desktop's lock: the element is resolved,
 // the attribute's name read (read_name answers "" for calls without one) and the out pointer
-// checked, each failure answering as the system does; then a hung application makes the request
-// wait for its messaging timeout; only then does the call's own answer run. The request is
-// logged with its result, and the latency is paid after the lock is given up, so a slow request
-// never holds up another thread's.
+// checked, each failure answering as the system does; then a request that goes unanswered (a
+// hung application, this process asked off its main thread) waits for its messaging timeout;
+// only then does the call's own answer run. An answer whose round trip (the latency, and the
+// item latency for every element of the arrays it carries) takes longer than the timeout comes
+// too late: the caller waits the timeout and gets kAXErrorCannotComplete. The request is logged
+// with its result, and the cost is paid after the lock is given up, so a slow request never
+// holds up another thread's.
 template <typename NameFn, typename AnswerFn>
 AXError Request(const char* call, AXUIElementRef element, NameFn read_name, const void* out,
                 const char* outName, Route route, AnswerFn answer) {
   const Clock::time_point started = Clock::now();
   AXError result = kAXErrorSuccess;
-  bool answered = true;
+  uint64_t cost_us = 0;
   {
     Lock lock(S().mu);
     Target target = Resolve(element, call);
@@ -439,16 +562,31 @@ AXError Request(const char* call, AXUIElementRef element, NameFn read_name, cons
     }
     if (!named && target.error == kAXErrorSuccess) target.error = kAXErrorIllegalArgument;
     const float timeout = MessagingTimeoutOf(target.element);
+    bool waited_out = false;
     if (target.error == kAXErrorSuccess && route == Route::kApplication &&
-        TimesOutHung(lock, call, element, &target, timeout)) {
+        GoesUnanswered(lock, call, element, name, &target, timeout)) {
       target.error = kAXErrorCannotComplete;
-      answered = false;
+      waited_out = true;
     }
     result = target.error;
-    if (result == kAXErrorSuccess) result = answer(static_cast<const Target&>(target), name);
+    Reply reply;
+    if (result == kAXErrorSuccess) {
+      result = answer(static_cast<const Target&>(target), name, reply);
+    }
+    if (!waited_out) {
+      const AxState& ax = Ax();
+      cost_us = ax.latency_us + static_cast<uint64_t>(reply.items) * ax.item_latency_us;
+      const double timeout_us = static_cast<double>(timeout) * 1e6;
+      if (route == Route::kApplication && static_cast<double>(cost_us) > timeout_us) {
+        if (reply.take_back) reply.take_back();
+        result = kAXErrorCannotComplete;
+        WaitUntil(lock, DeadlineAfter(timeout));
+        cost_us = 0;
+      }
+    }
     Log(call, target, name, result, timeout);
   }
-  Answer(started, answered);
+  Answer(started, cost_us);
   return result;
 }
 
@@ -539,6 +677,7 @@ void ResetAccessibility() {
   ax.world = EmptyWorld();
   ax.building.reset();
   ax.latency_us = 0;
+  ax.item_latency_us = 0;
   ax.requests.clear();
   ax.requests.shrink_to_fit();
   ax.writes.clear();
@@ -576,16 +715,18 @@ AXUIElementRef AXUIElementCreateApplication(pid_t pid) {
 
 AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                       CFTypeRef* value) {
+  const char* call = "AXUIElementCopyAttributeValue";
   return desktop_sim::Request(
-      "AXUIElementCopyAttributeValue", element, desktop_sim::OneName(attribute), value,
-      "value pointer", desktop_sim::Route::kApplication,
-      [&](const desktop_sim::Target& target, const std::string& name) {
+      call, element, desktop_sim::OneName(attribute), value, "value pointer",
+      desktop_sim::Route::kApplication,
+      [&](const desktop_sim::Target& target, const std::string& name, desktop_sim::Reply& reply) {
         const desktop_sim::StoredValue* stored = desktop_sim::FindAttribute(*target.node, name);
         if (stored == nullptr) return kAXErrorAttributeUnsupported;
         if (stored->kind == desktop_sim::StoredKind::kError) {
           return static_cast<AXError>(stored->error);
         }
-        *value = desktop_sim::MakeValue(target.element->world, *target.node, *stored);
+        *value = desktop_sim::MakeValue(target.element->world, *target.node, *stored, &reply.items);
+        reply.take_back = [value, call] { desktop_sim::TakeBack(value, call); };
         return kAXErrorSuccess;
       });
 }
@@ -595,14 +736,23 @@ AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribu
   return desktop_sim::Request(
       "AXUIElementSetAttributeValue", element, desktop_sim::OneName(attribute), value, "value",
       desktop_sim::Route::kApplication,
-      [&](const desktop_sim::Target& target, const std::string& name) {
+      [&](const desktop_sim::Target& target, const std::string& name, desktop_sim::Reply&) {
         const desktop_sim::StoredValue written = desktop_sim::StoredOf(value);
         Ax().writes.push_back(
             desktop_sim::AxWriteEntry{target.element->pid, target.node->id, name, written});
-        if (!desktop_sim::IsSettable(*target.node, name)) return kAXErrorAttributeUnsupported;
+        desktop_sim::AxWorld& world = *target.element->world;
+        desktop_sim::AxApp* chromium = desktop_sim::ChromiumLikeRoot(world, target.element->node);
+        const bool web_switch = chromium != nullptr && desktop_sim::IsWebContentSwitch(name);
+        if (!web_switch && !desktop_sim::IsSettable(*target.node, name)) {
+          return kAXErrorAttributeUnsupported;
+        }
         // The application takes the value: later copies read it.
-        auto* node = &target.element->world->nodes[target.element->node];
-        node->attributes.emplace_back(name, written);
+        world.nodes[target.element->node].attributes.emplace_back(name, written);
+        if (web_switch && name == "AXManualAccessibility" && !chromium->manual_accessibility_set &&
+            written.kind == desktop_sim::StoredKind::kBoolean && written.boolean) {
+          chromium->manual_accessibility_set = true;
+          chromium->manual_accessibility_at = Clock::now();
+        }
         return kAXErrorSuccess;
       });
 }
@@ -612,7 +762,7 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
   return desktop_sim::Request(
       "AXUIElementIsAttributeSettable", element, desktop_sim::OneName(attribute), settable,
       "flag pointer", desktop_sim::Route::kApplication,
-      [&](const desktop_sim::Target& target, const std::string& name) {
+      [&](const desktop_sim::Target& target, const std::string& name, desktop_sim::Reply&) {
         if (desktop_sim::IsSettable(*target.node, name)) {
           *settable = true;
         } else if (desktop_sim::FindAttribute(*target.node, name) != nullptr) {
@@ -625,9 +775,11 @@ AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attri
 }
 
 AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names) {
+  const char* call = "AXUIElementCopyActionNames";
   return desktop_sim::Request(
-      "AXUIElementCopyActionNames", element, desktop_sim::NoName(), names, "names pointer",
-      desktop_sim::Route::kApplication, [&](const desktop_sim::Target& target, const std::string&) {
+      call, element, desktop_sim::NoName(), names, "names pointer",
+      desktop_sim::Route::kApplication,
+      [&](const desktop_sim::Target& target, const std::string&, desktop_sim::Reply& reply) {
         if (target.node->actions_error != 0)
           return static_cast<AXError>(target.node->actions_error);
         __CFArray* array = desktop_sim::NewArray(true);
@@ -637,19 +789,66 @@ AXError AXUIElementCopyActionNames(AXUIElementRef element, CFArrayRef* names) {
           array->items.push_back(string);
         }
         *names = array;
+        reply.take_back = [names, call] {
+          desktop_sim::TakeBack(reinterpret_cast<CFTypeRef*>(names), call);
+        };
         return kAXErrorSuccess;
       });
 }
 
 AXError AXUIElementGetPid(AXUIElementRef element, pid_t* pid) {
-  return desktop_sim::Request("AXUIElementGetPid", element, desktop_sim::NoName(), pid,
-                              "pid pointer", desktop_sim::Route::kLocal,
-                              [&](const desktop_sim::Target& target, const std::string&) {
-                                if (target.element->node == desktop_sim::kSystemWideNode)
-                                  return kAXErrorIllegalArgument;
-                                *pid = target.element->pid;
-                                return kAXErrorSuccess;
-                              });
+  return desktop_sim::Request(
+      "AXUIElementGetPid", element, desktop_sim::NoName(), pid, "pid pointer",
+      desktop_sim::Route::kLocal,
+      [&](const desktop_sim::Target& target, const std::string&, desktop_sim::Reply&) {
+        if (target.element->node == desktop_sim::kSystemWideNode) return kAXErrorIllegalArgument;
+        *pid = target.element->pid;
+        return kAXErrorSuccess;
+      });
+}
+
+AXError AXUIElementGetAttributeValueCount(AXUIElementRef element, CFStringRef attribute,
+                                          CFIndex* count) {
+  return desktop_sim::Request(
+      "AXUIElementGetAttributeValueCount", element, desktop_sim::OneName(attribute), count,
+      "count pointer", desktop_sim::Route::kApplication,
+      [&](const desktop_sim::Target& target, const std::string& name, desktop_sim::Reply&) {
+        const std::vector<int32_t>* children = nullptr;
+        const AXError error =
+            desktop_sim::ArrayAttribute(*target.element->world, *target.node, name, &children);
+        if (error != kAXErrorSuccess) return error;
+        *count = static_cast<CFIndex>(children->size());
+        return kAXErrorSuccess;
+      });
+}
+
+AXError AXUIElementCopyAttributeValues(AXUIElementRef element, CFStringRef attribute, CFIndex index,
+                                       CFIndex maxValues, CFArrayRef* values) {
+  const char* call = "AXUIElementCopyAttributeValues";
+  return desktop_sim::Request(
+      call, element, desktop_sim::OneName(attribute), values, "values pointer",
+      desktop_sim::Route::kApplication,
+      [&](const desktop_sim::Target& target, const std::string& name, desktop_sim::Reply& reply) {
+        const std::vector<int32_t>* children = nullptr;
+        const std::shared_ptr<desktop_sim::AxWorld>& world = target.element->world;
+        const AXError error = desktop_sim::ArrayAttribute(*world, *target.node, name, &children);
+        if (error != kAXErrorSuccess) return error;
+        const auto count = static_cast<CFIndex>(children->size());
+        // The header: outside the array's range, or not a positive number of values.
+        if (index < 0 || index > count || maxValues <= 0) return kAXErrorIllegalArgument;
+        const CFIndex end = index + std::min(maxValues, count - index);
+        __CFArray* array = desktop_sim::NewArray(true);
+        for (CFIndex i = index; i < end; ++i) {
+          array->items.push_back(
+              desktop_sim::NewElementFor(world, (*children)[static_cast<size_t>(i)], false));
+        }
+        reply.items = array->items.size();
+        *values = array;
+        reply.take_back = [values, call] {
+          desktop_sim::TakeBack(reinterpret_cast<CFTypeRef*>(values), call);
+        };
+        return kAXErrorSuccess;
+      });
 }
 
 AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRef attributes,
@@ -664,7 +863,7 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
         return desktop_sim::Joined(names);
       },
       values, "values pointer", desktop_sim::Route::kApplication,
-      [&](const desktop_sim::Target& target, const std::string&) {
+      [&](const desktop_sim::Target& target, const std::string&, desktop_sim::Reply& reply) {
         const desktop_sim::AxApp* app =
             desktop_sim::AppOf(*target.element->world, target.element->pid);
         if (app != nullptr && app->batch_error != kAXErrorSuccess) return app->batch_error;
@@ -696,11 +895,15 @@ AXError AXUIElementCopyMultipleAttributeValues(AXUIElementRef element, CFArrayRe
           } else if (stored->kind == desktop_sim::StoredKind::kNull) {
             value = kCFNull;
           } else {
-            value = desktop_sim::MakeValue(target.element->world, *target.node, *stored);
+            value =
+                desktop_sim::MakeValue(target.element->world, *target.node, *stored, &reply.items);
           }
           desktop_sim::AdoptIntoArray(array, value);
         }
         *values = array;
+        reply.take_back = [values, call] {
+          desktop_sim::TakeBack(reinterpret_cast<CFTypeRef*>(values), call);
+        };
         return kAXErrorSuccess;
       });
 }
@@ -799,9 +1002,15 @@ bool desktop_sim_ax_add_application(int32_t pid, const char* name, const char* b
       (focused_window >= 0 && desktop_sim::BuildingNode(focused_window) == nullptr)) {
     return false;
   }
-  ax.building->apps.push_back(desktop_sim::AxApp{pid, name != nullptr, name ? name : "",
-                                                 bundle_id != nullptr, bundle_id ? bundle_id : "",
-                                                 running, root + 1});
+  desktop_sim::AxApp app;
+  app.pid = pid;
+  app.has_name = name != nullptr;
+  app.name = name ? name : "";
+  app.has_bundle_id = bundle_id != nullptr;
+  app.bundle_id = bundle_id ? bundle_id : "";
+  app.running = running;
+  app.root = root + 1;
+  ax.building->apps.push_back(app);
   desktop_sim::AddDerived(root_node, "AXFocusedUIElement",
                           focused_element >= 0 ? desktop_sim::ElementValue(focused_element + 1)
                                                : desktop_sim::NoValue());
@@ -844,6 +1053,7 @@ bool desktop_sim_ax_commit(bool trusted, int32_t focused_pid, int32_t system_foc
     if (app_focus != nullptr) system_focus = *app_focus;
   }
   system.attributes.emplace_back("AXFocusedUIElement", system_focus);
+  world.focused_pid = focused != nullptr ? focused->pid : 0;
   ax.world = std::move(ax.building);
   desktop_sim::SetGranted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY, trusted);
   return true;
@@ -860,6 +1070,16 @@ bool desktop_sim_ax_set_batch_error(int32_t pid, int32_t error) {
     }
   }
   return false;
+}
+
+bool desktop_sim_ax_set_web_content_delay(int32_t pid, int64_t milliseconds) {
+  Lock lock(S().mu);
+  desktop_sim::AxState& ax = Ax();
+  if (!ax.building || milliseconds < 0) return false;
+  desktop_sim::AxApp* app = desktop_sim::AppOf(*ax.building, pid);
+  if (app == nullptr) return false;
+  app->web_content_delay_ms = milliseconds;
+  return true;
 }
 
 void desktop_sim_ax_set_hung(int32_t pid, bool hung, uint64_t answers_first) {
@@ -885,6 +1105,11 @@ bool desktop_sim_ax_trusted(void) {
 void desktop_sim_ax_set_latency_us(uint32_t microseconds) {
   Lock lock(S().mu);
   Ax().latency_us = microseconds;
+}
+
+void desktop_sim_ax_set_item_latency_us(uint32_t microseconds) {
+  Lock lock(S().mu);
+  Ax().item_latency_us = microseconds;
 }
 
 namespace {
@@ -935,6 +1160,14 @@ void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out) {
   out->answer_ns = Ax().answer_ns;
   out->latency_us = Ax().latency_us;
   out->waiting = Ax().waiting;
+  out->item_latency_us = Ax().item_latency_us;
+}
+
+bool desktop_sim_running_application_active(pid_t pid) {
+  Lock lock(S().mu);
+  const desktop_sim::AxWorld& world = *Ax().world;
+  const desktop_sim::AxApp* app = desktop_sim::AppOf(world, pid);
+  return app != nullptr && app->running && world.focused_pid == pid;
 }
 
 bool desktop_sim_running_application_property(pid_t pid, desktop_sim_app_property property,

@@ -526,7 +526,10 @@ bool LoadApplication(const Napi::Object& app) {
       app.Get("running").ToBoolean().Value(), Int32Of(app, "root"), Int32Of(app, "focusedElement"),
       Int32Of(app, "focusedWindow"));
   const int32_t batch_error = Int32Of(app, "batchError");
-  return added && (batch_error == 0 || desktop_sim_ax_set_batch_error(pid, batch_error));
+  const double web_content_delay = app.Get("webContentDelayMs").ToNumber().DoubleValue();
+  return added && (batch_error == 0 || desktop_sim_ax_set_batch_error(pid, batch_error)) &&
+         (web_content_delay < 0 ||
+          desktop_sim_ax_set_web_content_delay(pid, static_cast<int64_t>(web_content_delay)));
 }
 
 Napi::Value AxLoad(const Napi::CallbackInfo& info) {
@@ -668,7 +671,15 @@ Napi::Value AxStats(const Napi::CallbackInfo& info) {
   result.Set("answerNs", Napi::Number::New(env, static_cast<double>(stats.answer_ns)));
   result.Set("latencyUs", Napi::Number::New(env, stats.latency_us));
   result.Set("waiting", Napi::Number::New(env, static_cast<double>(stats.waiting)));
+  result.Set("itemLatencyUs", Napi::Number::New(env, stats.item_latency_us));
   return result;
+}
+
+// --- accessibility: answers that grow with their size ---
+
+Napi::Value AxSetItemLatency(const Napi::CallbackInfo& info) {
+  desktop_sim_ax_set_item_latency_us(info.Length() > 0 ? info[0].ToNumber().Uint32Value() : 0);
+  return info.Env().Undefined();
 }
 
 struct Export {
@@ -725,6 +736,7 @@ constexpr Export kExports[] = {
     {"axRequests", AxRequests},
     {"axWrites", AxWrites},
     {"axStats", AxStats},
+    {"axSetItemLatency", AxSetItemLatency},
 };
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {

@@ -192,6 +192,7 @@ enum class Misuse {
   kNullArgument,
   kBadArgument,
   kCallbackResult,
+  kWrongThread,  // an accessibility request to this process's own element off its main thread
   kCount,
 };
 

@@ -53,6 +53,8 @@ test('mistakes in a fixture are errors that name where they are', () => {
     [desktop([app(button)], { systemWideFocusedElement: 3 }), TypeError, /systemWideFocusedElement: an id string/],
     [desktop([app(button, { batchedRequests: 'no' })]), TypeError, /batchedRequests: true, false or \{error: code\}/],
     [desktop([app(button, { batchedRequests: { error: 0 } })]), RangeError, /error 0 is success/],
+    [desktop([app(button, { webContentDelayMs: -1 })]), RangeError, /webContentDelayMs must be from 0/],
+    [desktop([app(button, { webContentDelayMs: '300' })]), TypeError, /webContentDelayMs must be an integer/],
   ];
   for (const [fixture, ErrorType, pattern] of cases) {
     assert.throws(() => sim.ax.load(fixture), (error) => {
@@ -73,11 +75,13 @@ test('a deeply nested fixture loads without recursion', () => {
 test('reset: trusted, no latency, logs empty', () => {
   sim.ax.load(desktop([app(button)], { trusted: false }));
   sim.ax.setLatency(50);
+  sim.ax.setItemLatency(7);
   sim.reset();
   assert.equal(sim.ax.trusted(), true);
   assert.deepEqual(sim.ax.requests(), []);
   assert.deepEqual(sim.ax.writes(), []);
-  assert.deepEqual(sim.ax.stats(), { requests: 0, answerNs: 0, latencyUs: 0, waiting: 0 });
+  assert.deepEqual(sim.ax.stats(),
+                   { requests: 0, answerNs: 0, latencyUs: 0, waiting: 0, itemLatencyUs: 0 });
 });
 
 test('setTrusted and setLatency check their arguments', () => {
@@ -88,6 +92,17 @@ test('setTrusted and setLatency check their arguments', () => {
   assert.equal(sim.ax.trusted(), false);
   sim.ax.setLatency(40);
   assert.equal(sim.ax.stats().latencyUs, 40);
+});
+
+test('setItemLatency checks its argument; a Chromium-like application loads', () => {
+  assert.throws(() => sim.ax.setItemLatency(-1), RangeError);
+  assert.throws(() => sim.ax.setItemLatency(0.5), TypeError);
+  assert.throws(() => sim.ax.setItemLatency(10000001), RangeError);
+  sim.ax.setItemLatency(100);
+  assert.equal(sim.ax.stats().itemLatencyUs, 100);
+  sim.ax.load(desktop([app({ attributes: { AXRole: 'AXApplication' },
+                             children: [{ attributes: { AXRole: 'AXWebArea' } }] },
+                           { webContentDelayMs: 0 })]));
 });
 
 test('setHung checks its arguments; requests log their messaging timeout', () => {

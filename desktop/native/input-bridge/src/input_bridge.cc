@@ -17,13 +17,17 @@
 #include <atomic>
 #include <chrono>
 #include <clocale>
+#include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
@@ -887,9 +891,14 @@ Napi::Value PostType(const Napi::CallbackInfo& info) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// Accessibility snapshot. Script thread only; nothing is kept between calls. Every value a Copy
-// or Create call hands out is released by the routine that obtained it; array items are
-// borrowed from their array.
+// Accessibility snapshot. Runs on a script thread: the host's main thread, or a worker's
+// (axDumpAsync). Every value a Copy or Create call hands out is released by the routine that
+// obtained it; array items are borrowed from their array. Its sections: text conversion, the
+// response budget, the host's own window and the system-wide element, batched reads, rendering,
+// web content, the walk, options, and the script functions.
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: text conversion.
 
 // A length-counted UTF-8 byte string.
 using Text = std::string;
@@ -943,82 +952,6 @@ bool IsOfType(CFTypeRef value, CFTypeID type) {
   return value != nullptr && CFGetTypeID(value) == type;
 }
 
-// How the target application is answering during one call: every request to it is a round trip
-// that may wait up to its messaging timeout (6 s unless set) when the application is busy. The
-// call gives the application a time budget, makes each request with a timeout of at most
-// kMessagingTimeoutSeconds and no longer than the budget still allows, and gives up once the
-// budget is spent or the application has answered kAXErrorCannotComplete twice in a row.
-using SteadyClock = std::chrono::steady_clock;
-
-constexpr float kMessagingTimeoutSeconds = 0.5f;
-constexpr int32_t kDefaultBudgetMs = 3000;
-constexpr int kCannotCompleteRunToStop = 2;
-
-struct AppResponse {
-  SteadyClock::time_point deadline;
-  int cannotCompleteRun;
-  bool gaveUp;
-};
-
-AppResponse StartResponse(int32_t budgetMs) {
-  return AppResponse{SteadyClock::now() + std::chrono::milliseconds(budgetMs), 0, false};
-}
-
-// Whether a request may still be made through element; if so, sets the element's messaging
-// timeout for it. The timeout belongs to this element object alone (not to other objects for
-// the same element), so every element asked is given it; it is a local call, no round trip. The
-// system-wide element is never given one: that would change the whole process's timeout.
-bool MayAsk(AppResponse& response, AXUIElementRef element) {
-  if (response.gaveUp) return false;
-  const double left = std::chrono::duration<double>(response.deadline - SteadyClock::now()).count();
-  if (left <= 0) {
-    response.gaveUp = true;
-    return false;
-  }
-  // 0 would mean "the process-wide timeout" to the service, hence the floor of 1 ms.
-  const float timeout =
-      static_cast<float>(std::max(0.001, std::min<double>(kMessagingTimeoutSeconds, left)));
-  AXUIElementSetMessagingTimeout(element, timeout);
-  return true;
-}
-
-void NoteAnswer(AppResponse& response, AXError code) {
-  if (code != kAXErrorCannotComplete) {
-    response.cannotCompleteRun = 0;
-  } else if (++response.cannotCompleteRun >= kCannotCompleteRunToStop) {
-    response.gaveUp = true;
-  }
-}
-
-// The attribute's value, owned by the caller, or null when it is missing; *result (when asked
-// for) receives the service's code. A value handed out together with an error code is released
-// here rather than leaked.
-CFTypeRef CopyAxAttribute(AXUIElementRef element, CFStringRef attribute,
-                          AXError* result = nullptr) {
-  CFTypeRef value = nullptr;
-  const AXError code = AXUIElementCopyAttributeValue(element, attribute, &value);
-  if (result != nullptr) *result = code;
-  if (code != kAXErrorSuccess && value != nullptr) {
-    CFRelease(value);
-    value = nullptr;
-  }
-  return value;
-}
-
-// The same through an application that may stop answering: nothing is asked once it has.
-CFTypeRef CopyAxAttribute(AppResponse& response, AXUIElementRef element, CFStringRef attribute,
-                          AXError* result = nullptr) {
-  if (!MayAsk(response, element)) {
-    if (result != nullptr) *result = kAXErrorCannotComplete;
-    return nullptr;
-  }
-  AXError code = kAXErrorSuccess;
-  CFTypeRef value = CopyAxAttribute(element, attribute, &code);
-  NoteAnswer(response, code);
-  if (result != nullptr) *result = code;
-  return value;
-}
-
 // The value as text, given its type id.
 Text TextOfTyped(CFTypeRef value, CFTypeID type) {
   if (type == CFStringGetTypeID()) return CfStringToUtf8(static_cast<CFStringRef>(value));
@@ -1035,14 +968,6 @@ Text TextOfTyped(CFTypeRef value, CFTypeID type) {
 
 Text TextOfValue(CFTypeRef value) {
   return TextOfTyped(value, CFGetTypeID(value));
-}
-
-Text CopyAxStringAttr(AppResponse& response, AXUIElementRef element, CFStringRef attribute) {
-  CFTypeRef value = CopyAxAttribute(response, element, attribute);
-  if (value == nullptr) return Text();
-  Text text = TextOfValue(value);
-  CFRelease(value);
-  return text;
 }
 
 void ClipText(Text& text, int32_t limit) {
@@ -1064,6 +989,332 @@ Text StripAxPrefix(const Text& name) {
   return HasAxPrefix(name) ? name.substr(2) : name;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: the response budget.
+//
+// Every request is a round trip to the target application, which takes up to the request's
+// messaging timeout when the application is busy (6 s unless set). A call gives the application
+// a time budget; every request is made with a timeout of kRequestTimeoutSeconds, or with what
+// the budget still has when that is less; and the call asks nothing more once the budget is
+// spent, once the application left kUnansweredInARowToGiveUp requests in a row unanswered, or
+// once the host tears the calling environment down (it would wait for the call to return).
+// kAXErrorCannotComplete answers a request that timed out and one the application refused
+// alike: only one that took about its whole timeout counts as unanswered, so an application
+// that answers promptly is walked to the end whatever it refuses.
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr float kRequestTimeoutSeconds = 0.5f;
+constexpr double kDefaultBudgetMs = 3000;
+// The longest budget, and what one meant as "no limit" (Infinity) takes: about 24.8 days.
+constexpr double kMaxBudgetMs = 2147483647;
+constexpr int kUnansweredInARowToGiveUp = 2;
+// A request that timed out returns once its timeout has passed; a refused one at once.
+constexpr double kUnansweredShareOfTimeout = 0.9;
+
+// Why a call stopped asking.
+enum class StopReason { kAsking, kBudgetSpent, kNotResponding, kHostLeaving };
+
+struct ResponseBudget {
+  napi_env env;  // the calling environment, watched for its teardown
+  SteadyClock::time_point deadline;
+  SteadyClock::time_point askedAt;  // the request in flight: when it was made
+  double askedTimeout;              // and its timeout, in seconds
+  int unansweredInARow;
+  StopReason stop;
+};
+
+ResponseBudget StartBudget(napi_env env, double budgetMs) {
+  const auto span = std::chrono::duration_cast<SteadyClock::duration>(
+      std::chrono::duration<double, std::milli>(budgetMs));
+  return ResponseBudget{env, SteadyClock::now() + span, {}, 0, 0, StopReason::kAsking};
+}
+
+bool StoppedAsking(const ResponseBudget& budget) {
+  return budget.stop != StopReason::kAsking;
+}
+
+// Whether the host is tearing this environment down (process.exit, an uncaught exception, a
+// worker terminated): it then refuses every call that could run script, with no exception
+// pending, and cannot finish before this call returns.
+bool HostLeaving(napi_env env) {
+  napi_value undefined = nullptr;
+  if (napi_get_undefined(env, &undefined) != napi_ok) return true;
+  bool same = false;
+  if (napi_strict_equals(env, undefined, undefined, &same) == napi_ok) return false;
+  bool pending = false;
+  return napi_is_exception_pending(env, &pending) == napi_ok && !pending;
+}
+
+// Whether a request may be made now; if so, *timeout receives its timeout in seconds.
+bool BeginRequest(ResponseBudget& budget, double* timeout) {
+  if (StoppedAsking(budget)) return false;
+  if (HostLeaving(budget.env)) {
+    budget.stop = StopReason::kHostLeaving;
+    return false;
+  }
+  const SteadyClock::time_point now = SteadyClock::now();
+  const double left = std::chrono::duration<double>(budget.deadline - now).count();
+  if (left <= 0) {
+    budget.stop = StopReason::kBudgetSpent;
+    return false;
+  }
+  // 0 would mean "the process-wide timeout" to the service, hence the floor of 1 ms.
+  *timeout = std::max(0.001, std::min<double>(kRequestTimeoutSeconds, left));
+  budget.askedAt = now;
+  budget.askedTimeout = *timeout;
+  return true;
+}
+
+// Whether a request may be made through element; if so, gives the element object the request's
+// timeout. A timeout belongs to the object it is set on alone (not to other objects for the same
+// element), so every object asked is given it; it is a local call, no round trip. Never used for
+// a system-wide element object, whose timeout is the whole process's.
+bool MayAsk(ResponseBudget& budget, AXUIElementRef element) {
+  double timeout = 0;
+  if (!BeginRequest(budget, &timeout)) return false;
+  AXUIElementSetMessagingTimeout(element, static_cast<float>(timeout));
+  return true;
+}
+
+void NoteUnanswered(ResponseBudget& budget) {
+  if (++budget.unansweredInARow >= kUnansweredInARowToGiveUp) {
+    budget.stop = StopReason::kNotResponding;
+  }
+}
+
+// Notes the answer to the request in flight; true when it went unanswered.
+bool NoteReply(ResponseBudget& budget, AXError code) {
+  const double took = std::chrono::duration<double>(SteadyClock::now() - budget.askedAt).count();
+  if (code != kAXErrorCannotComplete || took < budget.askedTimeout * kUnansweredShareOfTimeout) {
+    budget.unansweredInARow = 0;
+    return false;
+  }
+  NoteUnanswered(budget);
+  return true;
+}
+
+// The attribute's value, owned by the caller, or null when it is missing; *result (when asked
+// for) receives the service's code. A value handed out together with an error code is released
+// here rather than leaked.
+CFTypeRef CopyAxAttribute(AXUIElementRef element, CFStringRef attribute,
+                          AXError* result = nullptr) {
+  CFTypeRef value = nullptr;
+  const AXError code = AXUIElementCopyAttributeValue(element, attribute, &value);
+  if (result != nullptr) *result = code;
+  if (code != kAXErrorSuccess && value != nullptr) {
+    CFRelease(value);
+    value = nullptr;
+  }
+  return value;
+}
+
+// The same within the budget: nothing is asked once the call has stopped asking.
+CFTypeRef CopyAxAttribute(ResponseBudget& budget, AXUIElementRef element, CFStringRef attribute,
+                          AXError* result = nullptr) {
+  if (!MayAsk(budget, element)) {
+    if (result != nullptr) *result = kAXErrorCannotComplete;
+    return nullptr;
+  }
+  AXError code = kAXErrorSuccess;
+  CFTypeRef value = CopyAxAttribute(element, attribute, &code);
+  NoteReply(budget, code);
+  if (result != nullptr) *result = code;
+  return value;
+}
+
+Text CopyAxStringAttr(ResponseBudget& budget, AXUIElementRef element, CFStringRef attribute) {
+  CFTypeRef value = CopyAxAttribute(budget, element, attribute);
+  if (value == nullptr) return Text();
+  Text text = TextOfValue(value);
+  CFRelease(value);
+  return text;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// The one platform branch: the running application's names, whether the host is the active
+// application, and which thread is the main one, from AppKit and pthread on macOS and from the
+// simulated desktop and Linux elsewhere. All of it is answered locally: no application is asked.
+#if defined(__APPLE__)
+#import <AppKit/AppKit.h>
+namespace {
+std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
+  @autoreleasepool {
+    NSRunningApplication* app = [NSRunningApplication runningApplicationWithProcessIdentifier:pid];
+    NSString* text = bundleIdentifier ? app.bundleIdentifier : app.localizedName;
+    const char* utf8 = text.UTF8String;
+    return utf8 != nullptr ? std::string(utf8) : std::string();
+  }
+}
+
+// NSRunningApplication's properties are kept current by the main thread's run loop, which a
+// host with a window of its own (an Electron application) runs; a host without one (plain
+// Node.js) is never the active application.
+bool HostIsActive() {
+  @autoreleasepool {
+    return [NSRunningApplication currentApplication].active;
+  }
+}
+
+bool OnMainThread() {
+  return pthread_main_np() != 0;
+}
+}  // namespace
+#else
+#include <desktop_sim/running_application.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+namespace {
+std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
+  const desktop_sim_app_property property =
+      bundleIdentifier ? DESKTOP_SIM_APP_BUNDLE_IDENTIFIER : DESKTOP_SIM_APP_LOCALIZED_NAME;
+  size_t length = 0;
+  if (!desktop_sim_running_application_property(pid, property, nullptr, 0, &length)) return "";
+  std::string text(length, '\0');
+  if (!desktop_sim_running_application_property(pid, property, &text[0], text.size(), &length)) {
+    return "";
+  }
+  text.resize(std::min(length, text.size()));
+  return text;
+}
+
+bool HostIsActive() {
+  return desktop_sim_running_application_active(getpid());
+}
+
+// Linux gives the main thread the process's id as its thread id.
+bool OnMainThread() {
+  return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
+}
+}  // namespace
+#endif
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: the host's own window and the system-wide element.
+//
+// A process's requests to its own elements are answered inside it, on the calling thread: off
+// the main thread, AppKit's accessibility code then runs where it must not, and peers report
+// crashes and deadlocks. So the host's own elements are read on the main thread only; from any
+// other thread, with the host in front, nothing of the host is asked.
+//
+// The system-wide element's focus attributes are answered by the focused application, under the
+// process-wide messaging timeout (6 s unless a caller changed it): a timeout set on a system-wide
+// element object is that process-wide one (AXUIElement.h), so setting a shorter one would change
+// it for every other caller in the host, and nothing reads it back to restore it. Such a request
+// is made on a thread of its own instead, which the caller waits for at most the request's
+// timeout; a focused application that does not answer in time is left to that thread, which
+// releases whatever it is handed in the end.
+
+// Where the focused application's answers can be had on this thread.
+enum class FocusRoute {
+  kAside,    // another application is in front: ask on a thread of its own
+  kHere,     // the host is in front and this is its main thread: the host answers here at once
+  kNotHere,  // the host is in front and this is not its main thread: ask nothing
+};
+
+FocusRoute RouteToFocus() {
+  if (!HostIsActive()) return FocusRoute::kAside;
+  return OnMainThread() ? FocusRoute::kHere : FocusRoute::kNotHere;
+}
+
+// One request to the system-wide element, shared by the thread that makes it and the caller
+// that waits for it; whichever lets go of it last frees it.
+struct SystemWideRequest {
+  std::mutex mutex;
+  std::condition_variable answered;
+  CFStringRef attribute = nullptr;  // a constant string
+  bool done = false;
+  bool abandoned = false;  // the caller stopped waiting: the thread releases the value
+  AXError code = kAXErrorCannotComplete;
+  CFTypeRef value = nullptr;  // owned by the request until the caller takes it
+};
+
+// Threads with a system-wide request in flight. A hung focused application keeps those its
+// callers left waiting for the whole process-wide timeout; past this many, a call counts its
+// request as unanswered without making it. Relaxed: a count, nothing is published through it.
+constexpr int kMaxSystemWideRequestsInFlight = 4;
+std::atomic<int> g_systemWideRequestsInFlight{0};
+
+void* MakeSystemWideRequest(void* handed) {
+  std::shared_ptr<SystemWideRequest> request =
+      std::move(*static_cast<std::shared_ptr<SystemWideRequest>*>(handed));
+  delete static_cast<std::shared_ptr<SystemWideRequest>*>(handed);
+  AXError code = kAXErrorFailure;
+  CFTypeRef value = nullptr;
+  if (AXUIElementRef systemWide = AXUIElementCreateSystemWide()) {
+    value = CopyAxAttribute(systemWide, request->attribute, &code);
+    CFRelease(systemWide);
+  }
+  bool taken = false;
+  {
+    std::lock_guard<std::mutex> lock(request->mutex);
+    taken = !request->abandoned;
+    if (taken) {
+      request->code = code;
+      request->value = value;
+    }
+    request->done = true;
+  }
+  request->answered.notify_one();
+  if (!taken && value != nullptr) CFRelease(value);
+  g_systemWideRequestsInFlight.fetch_sub(1, std::memory_order_relaxed);
+  return nullptr;
+}
+
+// The system-wide element's attribute, owned, or null with *code, within the budget.
+CFTypeRef CopyFocusAttribute(ResponseBudget& budget, FocusRoute route, AXUIElementRef systemWide,
+                             CFStringRef attribute, AXError* code) {
+  *code = kAXErrorCannotComplete;
+  double timeout = 0;
+  if (route == FocusRoute::kNotHere || !BeginRequest(budget, &timeout)) return nullptr;
+  if (route == FocusRoute::kHere) {
+    CFTypeRef value = CopyAxAttribute(systemWide, attribute, code);
+    NoteReply(budget, *code);
+    return value;
+  }
+  if (g_systemWideRequestsInFlight.fetch_add(1, std::memory_order_relaxed) >=
+      kMaxSystemWideRequestsInFlight) {
+    g_systemWideRequestsInFlight.fetch_sub(1, std::memory_order_relaxed);
+    NoteUnanswered(budget);
+    return nullptr;
+  }
+  auto request = std::make_shared<SystemWideRequest>();
+  request->attribute = attribute;
+  auto* handed = new std::shared_ptr<SystemWideRequest>(request);
+  pthread_t thread;
+  if (pthread_create(&thread, nullptr, &MakeSystemWideRequest, handed) != 0) {
+    delete handed;
+    g_systemWideRequestsInFlight.fetch_sub(1, std::memory_order_relaxed);
+    // Without a thread of its own the request is made here, under the process-wide timeout.
+    CFTypeRef value = CopyAxAttribute(systemWide, attribute, code);
+    NoteReply(budget, *code);
+    return value;
+  }
+  pthread_detach(thread);
+  std::unique_lock<std::mutex> lock(request->mutex);
+  if (!request->answered.wait_for(lock, std::chrono::duration<double>(timeout),
+                                  [&] { return request->done; })) {
+    request->abandoned = true;
+    lock.unlock();
+    NoteReply(budget, kAXErrorCannotComplete);
+    return nullptr;
+  }
+  *code = request->code;
+  CFTypeRef value = request->value;
+  request->value = nullptr;
+  lock.unlock();
+  NoteReply(budget, *code);
+  return value;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: batched reads. One request reads every attribute the walk shows of an
+// element; an application that cannot take batched requests is asked attribute by attribute.
+
 struct AxFrame {
   double x;
   double y;
@@ -1071,7 +1322,8 @@ struct AxFrame {
   double h;
 };
 
-// The attributes the walk reads of every element, in the order of a batched request.
+// The attributes the walk reads of every element, in the order of a batched request. The
+// children come last, so that a request without them is the same names but the last.
 enum AttributeSlot {
   kRoleSlot,
   kSubroleSlot,
@@ -1125,6 +1377,7 @@ struct ElementValues {
   CFArrayRef batch;
   CFTypeRef slots[kSlotCount];
   CFTypeID types[kSlotCount];
+  bool childrenApart;  // the children are still to be read on their own
 };
 
 void ReleaseElementValues(ElementValues& values) {
@@ -1215,10 +1468,10 @@ int BooleanState(const ElementValues& values, int slot) {
 
 // Whether the element's "AXValue" is settable: one request, its code ignored but for noting how
 // the application answers.
-bool ReadValueSettable(AppResponse& response, AXUIElementRef element) {
-  if (!MayAsk(response, element)) return false;
+bool ReadValueSettable(ResponseBudget& budget, AXUIElementRef element) {
+  if (!MayAsk(budget, element)) return false;
   Boolean settable = false;
-  NoteAnswer(response, AXUIElementIsAttributeSettable(element, CFSTR("AXValue"), &settable));
+  NoteReply(budget, AXUIElementIsAttributeSettable(element, CFSTR("AXValue"), &settable));
   return settable;
 }
 
@@ -1237,6 +1490,99 @@ AxStateWords ReadAxStateFlags(const ElementValues& values, bool settable) {
   }
   return state;
 }
+
+// The names of a batched request, made once per dump: every slot, and every slot but the
+// children. Null when they cannot be made, and then every element is read attribute by attribute.
+struct BatchNames {
+  CFArrayRef all;
+  CFArrayRef withoutChildren;
+};
+
+BatchNames CreateBatchNames() {
+  const void* names[kSlotCount];
+  for (int slot = 0; slot < kSlotCount; ++slot) names[slot] = SlotAttribute(slot);
+  return BatchNames{
+      CFArrayCreate(kCFAllocatorDefault, names, kSlotCount, &kCFTypeArrayCallBacks),
+      CFArrayCreate(kCFAllocatorDefault, names, kChildrenSlot, &kCFTypeArrayCallBacks)};
+}
+
+void ReleaseBatchNames(const BatchNames& names) {
+  if (names.all != nullptr) CFRelease(names.all);
+  if (names.withoutChildren != nullptr) CFRelease(names.withoutChildren);
+}
+
+// How one dump reads elements: its budget, its batched requests' names and whether the
+// application takes them.
+struct ElementReader {
+  ResponseBudget& budget;
+  BatchNames names;
+  bool batchUnsupported;  // the application said it does not implement batched requests
+};
+
+ElementValues ReadElementValues(AXUIElementRef element, ElementReader& reader, bool withChildren);
+
+// One batched request. False when the element is to be read attribute by attribute instead.
+bool ReadBatch(AXUIElementRef element, ElementReader& reader, bool withChildren,
+               ElementValues* values) {
+  const CFIndex asked = withChildren ? kSlotCount : kChildrenSlot;
+  CFArrayRef names = withChildren ? reader.names.all : reader.names.withoutChildren;
+  if (!MayAsk(reader.budget, element)) return true;
+  CFArrayRef batch = nullptr;
+  const AXError code = AXUIElementCopyMultipleAttributeValues(element, names, 0, &batch);
+  const bool unanswered = NoteReply(reader.budget, code);
+  if (code == kAXErrorSuccess && batch != nullptr && CFArrayGetCount(batch) == asked) {
+    values->batch = batch;
+    const void* items[kSlotCount] = {};
+    CFArrayGetValues(batch, CFRangeMake(0, asked), items);
+    for (CFIndex slot = 0; slot < asked; ++slot) {
+      const CFTypeID type = items[slot] != nullptr ? CFGetTypeID(items[slot]) : 0;
+      if (IsMissingPlaceholder(items[slot], type)) continue;
+      values->slots[slot] = items[slot];
+      values->types[slot] = type;
+    }
+    values->childrenApart = !withChildren;
+    return true;
+  }
+  if (batch != nullptr) CFRelease(batch);
+  // A long child list can take longer to carry back than the request's timeout: the element is
+  // asked once more without it, and its children are then read in part.
+  if (unanswered && withChildren && !StoppedAsking(reader.budget)) {
+    *values = ReadElementValues(element, reader, false);
+    return true;
+  }
+  if (code == kAXErrorSuccess || !MeansBatchUnsupported(code)) return true;
+  // Not implemented is the process's answer for every element; the others may be one element's.
+  if (code == kAXErrorNotImplemented) reader.batchUnsupported = true;
+  return false;
+}
+
+// Every slot through one batched request, or one request per slot when the application cannot
+// take batched requests; the children only withChildren. Nothing is asked once the call has
+// stopped asking.
+ElementValues ReadElementValues(AXUIElementRef element, ElementReader& reader, bool withChildren) {
+  ElementValues values{nullptr, {}, {}, false};
+  if (reader.names.all != nullptr && reader.names.withoutChildren != nullptr &&
+      !reader.batchUnsupported && ReadBatch(element, reader, withChildren, &values)) {
+    return values;
+  }
+  const int slots = withChildren ? kSlotCount : kChildrenSlot;
+  for (int slot = 0; slot < slots; ++slot) {
+    AXError code = kAXErrorSuccess;
+    values.slots[slot] = CopyAxAttribute(reader.budget, element, SlotAttribute(slot), &code);
+    if (values.slots[slot] != nullptr) values.types[slot] = CFGetTypeID(values.slots[slot]);
+    // Children that did not come back in time are asked for in part.
+    if (slot == kChildrenSlot && code == kAXErrorCannotComplete &&
+        reader.budget.unansweredInARow > 0) {
+      values.childrenApart = true;
+    }
+  }
+  values.childrenApart = values.childrenApart || !withChildren;
+  return values;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: rendering. Role names, the node line, the node record, the header and
+// the lines that end a dump.
 
 struct RoleName {
   std::string_view role;
@@ -1324,71 +1670,6 @@ Text HumanRoleName(const Text& role, const Text& subrole) {
   return role;
 }
 
-struct DumpOptions {
-  int32_t maxDepth = 16;
-  int32_t maxChildrenPerNode = 60;
-  int32_t maxNodes = 1500;
-  int32_t textTruncate = 140;
-  int32_t timeoutMs = kDefaultBudgetMs;  // the application's time budget for the whole dump
-};
-
-struct DumpCtx {
-  const DumpOptions& options;
-  Text& text;
-  Napi::Object& nodes;
-  Napi::Env env;
-  int32_t nodeCount;
-  int32_t focusedNodeId;
-  AXUIElementRef focusedElement;  // borrowed from the caller, may be null
-  Text focusedRole;
-  Text focusedLabel;
-  AppResponse& response;
-  CFArrayRef slotNames;   // the names of a batched request, owned by the caller; null: none
-  bool batchUnsupported;  // the application said it does not implement batched requests
-};
-
-// Every slot through one batched request, or one request per slot when the application cannot
-// take batched requests. Nothing is asked once the application has stopped answering.
-ElementValues ReadElementValues(AXUIElementRef element, DumpCtx& ctx) {
-  ElementValues values{nullptr, {}, {}};
-  if (ctx.slotNames != nullptr && !ctx.batchUnsupported) {
-    if (!MayAsk(ctx.response, element)) return values;
-    CFArrayRef batch = nullptr;
-    const AXError code = AXUIElementCopyMultipleAttributeValues(element, ctx.slotNames, 0, &batch);
-    NoteAnswer(ctx.response, code);
-    if (code == kAXErrorSuccess && batch != nullptr && CFArrayGetCount(batch) == kSlotCount) {
-      values.batch = batch;
-      const void* items[kSlotCount] = {};
-      CFArrayGetValues(batch, CFRangeMake(0, kSlotCount), items);
-      for (int slot = 0; slot < kSlotCount; ++slot) {
-        const CFTypeID type = items[slot] != nullptr ? CFGetTypeID(items[slot]) : 0;
-        if (IsMissingPlaceholder(items[slot], type)) continue;
-        values.slots[slot] = items[slot];
-        values.types[slot] = type;
-      }
-      return values;
-    }
-    if (batch != nullptr) CFRelease(batch);
-    if (code == kAXErrorSuccess || !MeansBatchUnsupported(code)) return values;
-    // Not implemented is the process's answer for every element; the others may be one
-    // element's.
-    if (code == kAXErrorNotImplemented) ctx.batchUnsupported = true;
-  }
-  for (int slot = 0; slot < kSlotCount; ++slot) {
-    values.slots[slot] = CopyAxAttribute(ctx.response, element, SlotAttribute(slot));
-    if (values.slots[slot] != nullptr) values.types[slot] = CFGetTypeID(values.slots[slot]);
-  }
-  return values;
-}
-
-// The batched request's names as one array, made once per dump; null when it cannot be made,
-// and then every element is read attribute by attribute.
-CFArrayRef CreateSlotNames() {
-  const void* names[kSlotCount];
-  for (int slot = 0; slot < kSlotCount; ++slot) names[slot] = SlotAttribute(slot);
-  return CFArrayCreate(kCFAllocatorDefault, names, kSlotCount, &kCFTypeArrayCallBacks);
-}
-
 // The five texts of a node, read and clipped.
 struct NodeTexts {
   Text title;
@@ -1460,11 +1741,11 @@ Text Indentation(int32_t depth) {
 }
 
 // ", Secondary Actions: " and the window's action names other than the press, if any.
-Text WindowActionsPart(AppResponse& response, AXUIElementRef element) {
-  if (!MayAsk(response, element)) return Text();
+Text WindowActionsPart(ResponseBudget& budget, AXUIElementRef element) {
+  if (!MayAsk(budget, element)) return Text();
   CFArrayRef names = nullptr;
   const AXError result = AXUIElementCopyActionNames(element, &names);
-  NoteAnswer(response, result);
+  NoteReply(budget, result);
   Text list;
   if (result == kAXErrorSuccess && names != nullptr) {
     const CFIndex count = CFArrayGetCount(names);
@@ -1497,6 +1778,134 @@ Napi::String ScriptString(Napi::Env env, const Text& text) {
   return Napi::String::New(env, fitted.data(), fitted.size());
 }
 
+Text DumpHeader(const Text& appName, const Text& bundleId, pid_t pid, const Text& windowTitle) {
+  Text text;
+  if (!appName.empty()) text += appName + "\n";
+  text +=
+      "App=" + (bundleId.empty() ? Text("?") : bundleId) + " (pid " + std::to_string(pid) + ")\n";
+  if (!windowTitle.empty()) {
+    text +=
+        "Window: \"" + windowTitle + "\", App: " + (appName.empty() ? Text("?") : appName) + ".\n";
+  }
+  return text;
+}
+
+// A budget in milliseconds as the stop line shows it: whole numbers without a fraction.
+Text BudgetText(double ms) {
+  if (ms == std::floor(ms)) return std::to_string(static_cast<int64_t>(ms));
+  return FormatNumber(ms);
+}
+
+// The line that says why a walk stopped before its end, if it did; nothing when the host is
+// leaving, since no one will read the dump.
+Text StopLine(StopReason stop, double budgetMs, int32_t rendered) {
+  const Text at = ", walk stopped at " + std::to_string(rendered) + ")\n";
+  switch (stop) {
+    case StopReason::kNotResponding:
+      return "\xE2\x80\xA6 (application not responding" + at;
+    case StopReason::kBudgetSpent:
+      return "\xE2\x80\xA6 (time budget of " + BudgetText(budgetMs) + " ms spent" + at;
+    default:
+      return Text();
+  }
+}
+
+// Where a web area's children would be while its application is still building them.
+constexpr char kWebContentLoadingLine[] = "\xE2\x80\xA6 (web content still loading)\n";
+
+// Written in place of the tree when another thread than the main one dumps while the host's own
+// window is in front.
+constexpr char kHostInFrontLine[] =
+    "\xE2\x80\xA6 (the host's own window is in front: its elements are read on its main thread "
+    "only)\n";
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: web content. Chromium-based applications (browsers, and Electron
+// applications such as chat clients and code editors) build the accessibility tree of their web
+// content only once an assistive client switched it on ("AXManualAccessibility", which they take
+// where native applications refuse it), and then asynchronously: a walk started at once finds
+// their web areas empty. So a dump of an application whose web content this process switched on
+// moments ago asks an empty web area again until it has children, within the dump's budget; a
+// native application (which refuses the switch), or one switched on long before, is never waited
+// for. Process-wide, since the switch is: any script thread may take the lock, the tap thread
+// never does.
+
+constexpr std::chrono::milliseconds kWebContentSettleTime{5000};
+constexpr std::chrono::milliseconds kWebContentPollInterval{50};
+constexpr size_t kWebContentSwitchesKept = 16;
+
+struct WebContentSwitch {
+  pid_t pid;  // 0: a free entry
+  SteadyClock::time_point since;
+};
+
+std::mutex g_webContentMutex;
+WebContentSwitch g_webContentSwitches[kWebContentSwitchesKept];
+
+// When this process first switched web content on in the application of pid: now, unless it
+// did before. An entry past its settle time is of no more use, and the oldest is given up first.
+SteadyClock::time_point NoteWebContentSwitchedOn(pid_t pid) {
+  std::lock_guard<std::mutex> lock(g_webContentMutex);
+  const SteadyClock::time_point now = SteadyClock::now();
+  WebContentSwitch* oldest = &g_webContentSwitches[0];
+  for (WebContentSwitch& entry : g_webContentSwitches) {
+    if (entry.pid == pid) return entry.since;
+    if (entry.pid == 0 || entry.since < oldest->since) oldest = &entry;
+  }
+  *oldest = WebContentSwitch{pid, now};
+  return now;
+}
+
+// Sets the two attributes that switch web content on, in this order; true when the application
+// took either (a Chromium-based one), whatever else it answered.
+bool EnableWebContent(ResponseBudget& budget, AXUIElementRef application) {
+  bool taken = false;
+  for (CFStringRef attribute : {CFSTR("AXManualAccessibility"), CFSTR("AXEnhancedUserInterface")}) {
+    if (!MayAsk(budget, application)) break;
+    const AXError code = AXUIElementSetAttributeValue(application, attribute, kCFBooleanTrue);
+    NoteReply(budget, code);
+    taken = taken || code == kAXErrorSuccess;
+  }
+  return taken;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: the walk. Depth first and in pre-order over the focused application's
+// tree, within the options' limits and the response budget.
+
+struct DumpOptions {
+  int32_t maxDepth = 16;
+  int32_t maxChildrenPerNode = 60;
+  int32_t maxNodes = 1500;
+  int32_t textTruncate = 140;
+  double timeoutMs = kDefaultBudgetMs;  // the application's time budget for the whole dump
+};
+
+// The state of one dump. The references are the caller's; the rest is set by name.
+struct DumpCtx {
+  DumpCtx(const DumpOptions& dumpOptions, Text& dumpText, Napi::Object& dumpNodes,
+          Napi::Env dumpEnv, ElementReader& elementReader)
+      : options(dumpOptions),
+        text(dumpText),
+        nodes(dumpNodes),
+        env(dumpEnv),
+        reader(elementReader) {}
+
+  const DumpOptions& options;
+  Text& text;
+  Napi::Object& nodes;
+  Napi::Env env;
+  ElementReader& reader;
+  int32_t nodeCount = 0;
+  int32_t focusedNodeId = -1;
+  AXUIElementRef focusedElement = nullptr;  // borrowed from the caller, may be null
+  Text focusedRole;
+  Text focusedLabel;
+  // While the application may still be building its web content: until when.
+  bool webContentBuilding = false;
+  SteadyClock::time_point webContentDue;
+};
+
 void SetNodeRecord(DumpCtx& ctx, int32_t id, int32_t depth, const Text& role, const Text& axRole,
                    const NodeTexts& texts, const AxFrame& frame) {
   Napi::Env env = ctx.env;
@@ -1526,13 +1935,14 @@ struct NodeReading {
 };
 
 NodeReading ReadNode(AXUIElementRef element, const ElementValues& values, DumpCtx& ctx) {
+  ResponseBudget& budget = ctx.reader.budget;
   NodeReading node;
   node.axRole = SlotText(values, kRoleSlot);
   node.role = HumanRoleName(node.axRole, SlotText(values, kSubroleSlot));
   node.texts = ReadNodeTexts(values, ctx.options.textTruncate);
   node.frame = ReadAxFrame(values);
-  node.state = ReadAxStateFlags(values, ReadValueSettable(ctx.response, element));
-  if (node.axRole == "AXWindow") node.actions = WindowActionsPart(ctx.response, element);
+  node.state = ReadAxStateFlags(values, ReadValueSettable(budget, element));
+  if (node.axRole == "AXWindow") node.actions = WindowActionsPart(budget, element);
   return node;
 }
 
@@ -1562,15 +1972,89 @@ void EmitNode(AXUIElementRef element, int32_t depth, DumpCtx& ctx, const NodeRea
   }
 }
 
+// The children of an element: how many it has, and the first of them the walk may visit, read
+// whole with the element's other attributes or apart, in part.
+struct ChildList {
+  CFArrayRef items;  // owned; null when none were read
+  CFIndex count;
+};
+
+// Children that came with the element's attributes, when "AXChildren" is an array: a reference of
+// the list's own, so that the array outlives the element's other values.
+ChildList ChildrenRead(const ElementValues& values) {
+  CFTypeRef value = values.slots[kChildrenSlot];
+  if (value == nullptr || values.types[kChildrenSlot] != CFArrayGetTypeID()) return {nullptr, 0};
+  const auto items = static_cast<CFArrayRef>(CFRetain(value));
+  return ChildList{items, CFArrayGetCount(items)};
+}
+
+// How many children of count the fan-out limit lets through (a negative limit: none).
+CFIndex ChildrenToVisit(CFIndex count, const DumpOptions& options) {
+  return std::max<CFIndex>(0, std::min<CFIndex>(count, options.maxChildrenPerNode));
+}
+
+// The number of an element's children, or 0 when it has none or cannot say.
+CFIndex CountChildren(AXUIElementRef element, DumpCtx& ctx) {
+  ResponseBudget& budget = ctx.reader.budget;
+  if (!MayAsk(budget, element)) return 0;
+  CFIndex count = 0;
+  const AXError code = AXUIElementGetAttributeValueCount(element, CFSTR("AXChildren"), &count);
+  NoteReply(budget, code);
+  return code == kAXErrorSuccess ? std::max<CFIndex>(count, 0) : 0;
+}
+
+// The children read apart from the other attributes: counted, then at most as many as the walk
+// will visit (the fan-out limit, and the nodes the cap still allows), so that a long list (a
+// table of thousands of rows) costs no more than the rows shown.
+ChildList ReadChildrenApart(AXUIElementRef element, CFIndex count, DumpCtx& ctx) {
+  const CFIndex wanted = std::min<CFIndex>(
+      ChildrenToVisit(count, ctx.options),
+      std::max<CFIndex>(0, static_cast<CFIndex>(ctx.options.maxNodes) - ctx.nodeCount));
+  ResponseBudget& budget = ctx.reader.budget;
+  if (wanted == 0 || !MayAsk(budget, element)) return ChildList{nullptr, count};
+  CFArrayRef items = nullptr;
+  const AXError code =
+      AXUIElementCopyAttributeValues(element, CFSTR("AXChildren"), 0, wanted, &items);
+  NoteReply(budget, code);
+  if (code != kAXErrorSuccess && items != nullptr) {
+    CFRelease(items);
+    items = nullptr;
+  }
+  // The list may have changed since it was counted; what was read is what there is.
+  if (items == nullptr) return ChildList{nullptr, 0};
+  return ChildList{items, count};
+}
+
+// An empty web area of an application that may still be building its web content, asked again
+// until it has children, the settle time is over or the call stops asking. The walk waits here
+// and nowhere else; what it could not wait for is marked under the web area.
+ChildList WaitForWebContent(AXUIElementRef element, int32_t depth, DumpCtx& ctx) {
+  ResponseBudget& budget = ctx.reader.budget;
+  while (!StoppedAsking(budget)) {
+    const SteadyClock::time_point now = SteadyClock::now();
+    if (now >= ctx.webContentDue) break;
+    const SteadyClock::duration budgetLeft =
+        std::max(budget.deadline - now, SteadyClock::duration::zero());
+    const auto pause = std::min<SteadyClock::duration>(
+        {kWebContentPollInterval, ctx.webContentDue - now, budgetLeft});
+    std::this_thread::sleep_for(pause);
+    const CFIndex count = CountChildren(element, ctx);
+    if (count > 0) return ReadChildrenApart(element, count, ctx);
+  }
+  ctx.text += Indentation(depth + 1);
+  ctx.text += kWebContentLoadingLine;
+  return ChildList{nullptr, 0};
+}
+
 // An element whose children are being visited. The walk keeps these on a heap-allocated stack
 // instead of recursing, so no tree depth the limits allow can exhaust the thread's stack.
 struct ChildFrame {
-  AXUIElementRef element;  // borrowed (from the parent's array, or the caller)
-  CFArrayRef children;     // owned
-  CFIndex count;
+  AXUIElementRef element;  // borrowed (from the parent's list, or the caller)
+  ChildList children;
   CFIndex visit;  // how many of them the fan-out limit lets through
   CFIndex next;
   int32_t depth;
+  bool childrenMayListMany;  // the element is a scroll area: its content may hold long lists
 };
 
 struct ElementHash {
@@ -1585,15 +2069,14 @@ struct ElementEqual {
 // ancestor closes a cycle and is not entered again.
 using AncestorSet = std::unordered_set<AXUIElementRef, ElementHash, ElementEqual>;
 
-// Children of an element, when its "AXChildren" is an array: a reference of the caller's own,
-// so that the array outlives the element's other values.
-CFArrayRef RetainAxChildren(const ElementValues& values) {
-  CFTypeRef value = values.slots[kChildrenSlot];
-  if (value == nullptr || values.types[kChildrenSlot] != CFArrayGetTypeID()) return nullptr;
-  return static_cast<CFArrayRef>(CFRetain(value));
+// A scroll area's content is where applications keep their long lists (a table of thousands of
+// rows, a long chat), and on a Mac an element's whole child list comes back in one message: so
+// such content is read without its children, which are then counted and read in part.
+bool HoldsLongLists(const Text& axRole) {
+  return axRole == "AXScrollArea";
 }
 
-void VisitElement(AXUIElementRef element, int32_t depth, DumpCtx& ctx,
+void VisitElement(AXUIElementRef element, int32_t depth, bool mayListMany, DumpCtx& ctx,
                   std::vector<ChildFrame>& stack, AncestorSet& ancestors) {
   if (element == nullptr || depth > ctx.options.maxDepth || ctx.nodeCount >= ctx.options.maxNodes) {
     return;
@@ -1601,50 +2084,60 @@ void VisitElement(AXUIElementRef element, int32_t depth, DumpCtx& ctx,
   // A text that no script string can hold any more is cut when it is handed over; walking on
   // would only grow it (indentation makes a deep chain's text grow with the square of its depth).
   if (ctx.text.size() >= kMaxScriptStringBytes) return;
-  if (ancestors.count(element) != 0 || ctx.response.gaveUp) return;
-  ElementValues values = ReadElementValues(element, ctx);
+  ResponseBudget& budget = ctx.reader.budget;
+  if (ancestors.count(element) != 0 || StoppedAsking(budget)) return;
+  ElementValues values = ReadElementValues(element, ctx.reader, !mayListMany);
   const NodeReading node = ReadNode(element, values, ctx);
-  // An application that stopped answering while this element was read: the walk stops here,
-  // and the element, read only in part, is not shown.
-  if (ctx.response.gaveUp) {
+  // The call stopped asking while this element was read: the walk stops here, and the element,
+  // read only in part, is not shown.
+  if (StoppedAsking(budget)) {
     ReleaseElementValues(values);
     return;
   }
   EmitNode(element, depth, ctx, node);
-  CFArrayRef children = RetainAxChildren(values);
+  ChildList children = values.childrenApart
+                           ? ReadChildrenApart(element, CountChildren(element, ctx), ctx)
+                           : ChildrenRead(values);
   ReleaseElementValues(values);
-  if (children == nullptr) return;
-  const CFIndex count = CFArrayGetCount(children);
-  // A negative fan-out limit visits nothing and omits every child.
-  const CFIndex visit =
-      std::max<CFIndex>(0, std::min<CFIndex>(count, ctx.options.maxChildrenPerNode));
-  stack.push_back(ChildFrame{element, children, count, visit, 0, depth});
+  if (children.count == 0 && ctx.webContentBuilding && node.axRole == "AXWebArea") {
+    if (children.items != nullptr) CFRelease(children.items);
+    children = WaitForWebContent(element, depth, ctx);
+  }
+  if (children.items == nullptr && children.count == 0) return;
+  const CFIndex listed = children.items != nullptr ? CFArrayGetCount(children.items) : 0;
+  const CFIndex visit = std::min(ChildrenToVisit(children.count, ctx.options), listed);
+  stack.push_back(ChildFrame{element, children, visit, 0, depth, HoldsLongLists(node.axRole)});
   ancestors.insert(element);
 }
 
 void FinishFrame(const ChildFrame& frame, DumpCtx& ctx) {
-  if (frame.count > frame.visit && frame.count > ctx.options.maxChildrenPerNode) {
+  const CFIndex count = frame.children.count;
+  const CFIndex visit = ChildrenToVisit(count, ctx.options);
+  if (count > visit && count > ctx.options.maxChildrenPerNode) {
     ctx.text += Indentation(frame.depth + 1);
     ctx.text += "\xE2\x80\xA6 (";
-    ctx.text += std::to_string(frame.count - frame.visit);
+    ctx.text += std::to_string(count - visit);
     ctx.text += " more children omitted)\n";
   }
-  CFRelease(frame.children);
+  if (frame.children.items != nullptr) CFRelease(frame.children.items);
 }
 
-// Depth first, pre-order: a node's line before its subtree, its omission line after it.
-void DumpAxTree(AXUIElementRef element, int32_t depth, DumpCtx& ctx) {
+// Depth first, pre-order, from root at depth 0: a node's line before its subtree, its omission
+// line after it.
+void DumpAxTree(AXUIElementRef root, DumpCtx& ctx) {
   std::vector<ChildFrame> stack;
   AncestorSet ancestors;
-  VisitElement(element, depth, ctx, stack, ancestors);
+  VisitElement(root, 0, false, ctx, stack, ancestors);
   while (!stack.empty()) {
     ChildFrame& top = stack.back();
-    if (top.next < top.visit && ctx.nodeCount < ctx.options.maxNodes && !ctx.response.gaveUp) {
+    if (top.next < top.visit && ctx.nodeCount < ctx.options.maxNodes &&
+        !StoppedAsking(ctx.reader.budget)) {
       const auto child =
-          static_cast<AXUIElementRef>(CFArrayGetValueAtIndex(top.children, top.next));
+          static_cast<AXUIElementRef>(CFArrayGetValueAtIndex(top.children.items, top.next));
       top.next++;
       const int32_t childDepth = top.depth + 1;
-      VisitElement(child, childDepth, ctx, stack, ancestors);  // may grow the stack
+      const bool mayListMany = top.childrenMayListMany;
+      VisitElement(child, childDepth, mayListMany, ctx, stack, ancestors);  // may grow the stack
       continue;
     }
     ancestors.erase(top.element);
@@ -1653,6 +2146,9 @@ void DumpAxTree(AXUIElementRef element, int32_t depth, DumpCtx& ctx) {
   }
 }
 
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: options.
+
 // Leaves an exception pending for a host call that failed, unless the host left one already
 // (a getter or Proxy trap that threw). Always false, for the caller to return.
 bool KeepFailurePending(Napi::Env env) {
@@ -1660,107 +2156,116 @@ bool KeepFailurePending(Napi::Env env) {
   return false;
 }
 
-// Reads the options into *options; false when reading one threw (a getter, a Proxy's has or get
-// trap): that exception stays pending and nothing more is read or done. Each status is checked
-// before its value is used, since node-addon-api ends the process when handed the empty value a
-// failed read leaves.
-bool ReadDumpOptions(const Napi::CallbackInfo& info, DumpOptions* options) {
-  if (info.Length() < 1 || !(info[0].IsObject() || info[0].IsFunction())) return true;
-  Napi::Env env = info.Env();
-  const napi_value object = info[0];
-  struct Field {
-    const char* key;
-    int32_t* target;
-  };
-  const Field fields[] = {{"maxDepth", &options->maxDepth},
-                          {"maxChildrenPerNode", &options->maxChildrenPerNode},
-                          {"maxNodes", &options->maxNodes},
-                          {"textTruncate", &options->textTruncate},
-                          {"timeoutMs", &options->timeoutMs}};
-  for (const Field& field : fields) {
-    bool has = false;
-    if (napi_has_named_property(env, object, field.key, &has) != napi_ok) {
-      return KeepFailurePending(env);
-    }
-    if (!has) continue;
-    napi_value value = nullptr;
-    if (napi_get_named_property(env, object, field.key, &value) != napi_ok) {
-      return KeepFailurePending(env);
-    }
-    // A present value that is no number (undefined included) converts to 0 and leaves the
-    // conversion's exception pending; the later options keep their defaults and the dump still
-    // runs, ending with that exception.
-    *field.target = Napi::Value(env, value).As<Napi::Number>().Int32Value();
-    if (env.IsExceptionPending()) break;
+constexpr char kTimeoutRangeMessage[] = "timeoutMs must be a positive number of milliseconds";
+
+// The value of option key into *value; false when reading it threw (a getter, a Proxy's has or
+// get trap): that exception stays pending. Each status is checked before its value is used,
+// since node-addon-api ends the process when handed the empty value a failed read leaves.
+bool ReadOption(Napi::Env env, napi_value object, const char* key, bool* has, napi_value* value) {
+  if (napi_has_named_property(env, object, key, has) != napi_ok) return KeepFailurePending(env);
+  if (*has && napi_get_named_property(env, object, key, value) != napi_ok) {
+    return KeepFailurePending(env);
   }
   return true;
 }
 
-}  // namespace
-
-// The one platform branch: the running application's names, from AppKit on macOS and from the
-// simulated desktop elsewhere.
-#if defined(__APPLE__)
-#import <AppKit/AppKit.h>
-namespace {
-std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
-  @autoreleasepool {
-    NSRunningApplication* app = [NSRunningApplication runningApplicationWithProcessIdentifier:pid];
-    NSString* text = bundleIdentifier ? app.bundleIdentifier : app.localizedName;
-    const char* utf8 = text.UTF8String;
-    return utf8 != nullptr ? std::string(utf8) : std::string();
+// Reads the options into *options; false when the call is to end at once with the exception
+// left pending: an option whose reading threw, or a time budget out of range (NaN, zero or
+// negative: a RangeError, and nothing is asked). A present value that is no number (undefined
+// included) converts to 0, or leaves the budget as it is, and leaves the conversion's exception
+// pending; the later options keep their defaults and the dump still runs, ending with that
+// exception.
+bool ReadDumpOptions(const Napi::CallbackInfo& info, DumpOptions* options) {
+  if (info.Length() < 1 || !(info[0].IsObject() || info[0].IsFunction())) return true;
+  Napi::Env env = info.Env();
+  const napi_value object = info[0];
+  struct Limit {
+    const char* key;
+    int32_t* target;
+  };
+  const Limit limits[] = {{"maxDepth", &options->maxDepth},
+                          {"maxChildrenPerNode", &options->maxChildrenPerNode},
+                          {"maxNodes", &options->maxNodes},
+                          {"textTruncate", &options->textTruncate}};
+  for (const Limit& limit : limits) {
+    bool has = false;
+    napi_value value = nullptr;
+    if (!ReadOption(env, object, limit.key, &has, &value)) return false;
+    if (!has) continue;
+    *limit.target = Napi::Value(env, value).As<Napi::Number>().Int32Value();
+    if (env.IsExceptionPending()) return true;
   }
-}
-}  // namespace
-#else
-#include <desktop_sim/running_application.h>
-namespace {
-std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
-  const desktop_sim_app_property property =
-      bundleIdentifier ? DESKTOP_SIM_APP_BUNDLE_IDENTIFIER : DESKTOP_SIM_APP_LOCALIZED_NAME;
-  size_t length = 0;
-  if (!desktop_sim_running_application_property(pid, property, nullptr, 0, &length)) return "";
-  std::string text(length, '\0');
-  if (!desktop_sim_running_application_property(pid, property, &text[0], text.size(), &length)) {
-    return "";
+  bool has = false;
+  napi_value value = nullptr;
+  if (!ReadOption(env, object, "timeoutMs", &has, &value)) return false;
+  if (!has) return true;
+  const double ms = Napi::Value(env, value).As<Napi::Number>().DoubleValue();
+  if (env.IsExceptionPending()) return true;
+  if (!(ms > 0)) {
+    Napi::RangeError::New(env, kTimeoutRangeMessage).ThrowAsJavaScriptException();
+    return false;
   }
-  text.resize(std::min(length, text.size()));
-  return text;
-}
-}  // namespace
-#endif
-
-namespace {
-
-void EnableWebContent(AppResponse& response, AXUIElementRef application) {
-  for (CFStringRef attribute : {CFSTR("AXManualAccessibility"), CFSTR("AXEnhancedUserInterface")}) {
-    if (!MayAsk(response, application)) return;
-    NoteAnswer(response, AXUIElementSetAttributeValue(application, attribute, kCFBooleanTrue));
-  }
+  options->timeoutMs = std::min(ms, kMaxBudgetMs);
+  return true;
 }
 
-// The focused application of the system-wide element, owned, or null with the code.
-AXUIElementRef CopyFocusedApplication(AXUIElementRef systemWide, AXError* result) {
-  return static_cast<AXUIElementRef>(
-      CopyAxAttribute(systemWide, CFSTR("AXFocusedApplication"), result));
-}
+// ---------------------------------------------------------------------------------------------
+// Accessibility snapshot: the script functions.
 
-Text WindowTitle(AppResponse& response, AXUIElementRef application) {
-  CFTypeRef window = CopyAxAttribute(response, application, CFSTR("AXFocusedWindow"));
+Text WindowTitle(ResponseBudget& budget, AXUIElementRef application) {
+  CFTypeRef window = CopyAxAttribute(budget, application, CFSTR("AXFocusedWindow"));
   if (window == nullptr) return Text();
-  Text title = CopyAxStringAttr(response, static_cast<AXUIElementRef>(window), CFSTR("AXTitle"));
+  Text title = CopyAxStringAttr(budget, static_cast<AXUIElementRef>(window), CFSTR("AXTitle"));
   CFRelease(window);
   return title;
 }
 
-Text DumpHeader(const Text& appName, const Text& bundleId, pid_t pid, const Text& windowTitle) {
+// The result without a tree: no accessibility, no focused application, or one that does not
+// answer.
+Napi::Object FailedDump(Napi::Env env, Napi::Object result, const Text& text) {
+  result.Set("text", ScriptString(env, text));
+  result.Set("focusedNodeId", env.Null());
+  return result;
+}
+
+Text DumpErrorText(AXError code, bool unanswered) {
+  return "ax-error code=" + std::to_string(static_cast<int32_t>(code)) +
+         (unanswered ? " (the focused application is not responding)\n"
+                     : " (Accessibility permission likely not granted to this build)\n");
+}
+
+void SetDumpIdentity(Napi::Env env, Napi::Object result, const Text& bundleId, const Text& appName,
+                     const Text& windowTitle, pid_t pid) {
+  result.Set("bundleId", ScriptString(env, bundleId));
+  result.Set("appName", ScriptString(env, appName));
+  result.Set("windowTitle", ScriptString(env, windowTitle));
+  result.Set("pid", Napi::Number::New(env, static_cast<double>(pid)));
+}
+
+// A dump on another thread than the main one while the host is in front: the host's header, and
+// the line that says why there is no tree. axDumpAsync dumps on the main thread instead.
+Napi::Object HostInFrontDump(Napi::Env env, Napi::Object result) {
+  const pid_t pid = getpid();
+  const Text appName = RunningApplicationText(pid, false);
+  const Text bundleId = RunningApplicationText(pid, true);
+  result.Set("text",
+             ScriptString(env, DumpHeader(appName, bundleId, pid, Text()) + kHostInFrontLine));
+  result.Set("focusedNodeId", env.Null());
+  SetDumpIdentity(env, result, bundleId, appName, Text(), pid);
+  return result;
+}
+
+Text DumpTrailer(const DumpCtx& ctx, StopReason stop) {
   Text text;
-  if (!appName.empty()) text += appName + "\n";
-  text +=
-      "App=" + (bundleId.empty() ? Text("?") : bundleId) + " (pid " + std::to_string(pid) + ")\n";
-  if (!windowTitle.empty()) {
+  if (ctx.nodeCount >= ctx.options.maxNodes) {
+    text += "\xE2\x80\xA6 (max node cap reached at " + std::to_string(ctx.options.maxNodes) + ")\n";
+  }
+  text += StopLine(stop, ctx.options.timeoutMs, ctx.nodeCount);
+  if (ctx.focusedNodeId >= 0) {
     text +=
-        "Window: \"" + windowTitle + "\", App: " + (appName.empty() ? Text("?") : appName) + ".\n";
+        "\nThe focused UI element is " + std::to_string(ctx.focusedNodeId) + " " + ctx.focusedRole;
+    if (!ctx.focusedLabel.empty()) text += " " + ctx.focusedLabel;
+    text += ".\n";
   }
   return text;
 }
@@ -1769,66 +2274,50 @@ Napi::Value AxDump(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
   DumpOptions options;
   if (!ReadDumpOptions(info, &options)) return env.Null();
-  AppResponse response = StartResponse(options.timeoutMs);
+  ResponseBudget budget = StartBudget(env, options.timeoutMs);
   Napi::Object result = Napi::Object::New(env);
   Napi::Object nodes = Napi::Object::New(env);
   result.Set("nodes", nodes);
 
+  const FocusRoute route = RouteToFocus();
+  if (route == FocusRoute::kNotHere) return HostInFrontDump(env, result);
   AXUIElementRef systemWide = AXUIElementCreateSystemWide();
-  if (systemWide == nullptr) {
-    result.Set("text", Napi::String::New(env, ""));
-    result.Set("focusedNodeId", env.Null());
-    return result;
-  }
+  if (systemWide == nullptr) return FailedDump(env, result, Text());
   AXError code = kAXErrorSuccess;
-  AXUIElementRef application = CopyFocusedApplication(systemWide, &code);
+  const auto application = static_cast<AXUIElementRef>(
+      CopyFocusAttribute(budget, route, systemWide, CFSTR("AXFocusedApplication"), &code));
   if (application == nullptr) {
-    const Text text = "ax-error code=" + std::to_string(static_cast<int32_t>(code)) +
-                      " (Accessibility permission likely not granted to this build)\n";
-    result.Set("text", ScriptString(env, text));
-    result.Set("focusedNodeId", env.Null());
     CFRelease(systemWide);
-    return result;
+    return FailedDump(env, result, DumpErrorText(code, budget.unansweredInARow > 0));
   }
 
-  EnableWebContent(response, application);
+  const bool webContentTaken = EnableWebContent(budget, application);
   const auto focused = static_cast<AXUIElementRef>(
-      CopyAxAttribute(response, application, CFSTR("AXFocusedUIElement")));
+      CopyAxAttribute(budget, application, CFSTR("AXFocusedUIElement")));
   pid_t pid = 0;
   AXUIElementGetPid(application, &pid);  // answered locally: no round trip
   const Text appName = RunningApplicationText(pid, false);
   const Text bundleId = RunningApplicationText(pid, true);
-  Text windowTitle = WindowTitle(response, application);
+  Text windowTitle = WindowTitle(budget, application);
   ClipText(windowTitle, options.textTruncate);
 
   Text text = DumpHeader(appName, bundleId, pid, windowTitle);
-  CFArrayRef slotNames = CreateSlotNames();
-  DumpCtx ctx{options, text,   nodes,  env,      0,         -1,
-              focused, Text(), Text(), response, slotNames, false};
-  DumpAxTree(application, 0, ctx);
-  if (slotNames != nullptr) CFRelease(slotNames);
-  if (ctx.nodeCount >= options.maxNodes) {
-    text += "\xE2\x80\xA6 (max node cap reached at " + std::to_string(options.maxNodes) + ")\n";
+  ElementReader reader{budget, CreateBatchNames(), false};
+  DumpCtx ctx(options, text, nodes, env, reader);
+  ctx.focusedElement = focused;
+  if (webContentTaken) {
+    ctx.webContentDue = NoteWebContentSwitchedOn(pid) + kWebContentSettleTime;
+    ctx.webContentBuilding = SteadyClock::now() < ctx.webContentDue;
   }
-  if (response.gaveUp) {
-    text += "\xE2\x80\xA6 (application not responding, walk stopped at " +
-            std::to_string(ctx.nodeCount) + ")\n";
-  }
-  if (ctx.focusedNodeId >= 0) {
-    text +=
-        "\nThe focused UI element is " + std::to_string(ctx.focusedNodeId) + " " + ctx.focusedRole;
-    if (!ctx.focusedLabel.empty()) text += " " + ctx.focusedLabel;
-    text += ".\n";
-  }
+  DumpAxTree(application, ctx);
+  ReleaseBatchNames(reader.names);
+  text += DumpTrailer(ctx, budget.stop);
 
   result.Set("text", ScriptString(env, text));
   result.Set("focusedNodeId", ctx.focusedNodeId >= 0
                                   ? Napi::Value(Napi::Number::New(env, ctx.focusedNodeId))
                                   : env.Null());
-  result.Set("bundleId", ScriptString(env, bundleId));
-  result.Set("appName", ScriptString(env, appName));
-  result.Set("windowTitle", ScriptString(env, windowTitle));
-  result.Set("pid", Napi::Number::New(env, static_cast<double>(pid)));
+  SetDumpIdentity(env, result, bundleId, appName, windowTitle, pid);
 
   if (focused != nullptr) CFRelease(focused);
   CFRelease(application);
@@ -1838,13 +2327,14 @@ Napi::Value AxDump(const Napi::CallbackInfo& info) {
 
 Napi::Value AxFocused(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
+  const FocusRoute route = RouteToFocus();
+  if (route == FocusRoute::kNotHere) return Napi::Object::New(env);
   AXUIElementRef systemWide = AXUIElementCreateSystemWide();
   if (systemWide == nullptr) return env.Null();
-  // The system-wide element keeps the process-wide messaging timeout: setting one on it would
-  // change the whole process's.
-  const auto focused =
-      static_cast<AXUIElementRef>(CopyAxAttribute(systemWide, CFSTR("AXFocusedUIElement")));
-  AppResponse response = StartResponse(kDefaultBudgetMs);
+  ResponseBudget budget = StartBudget(env, kDefaultBudgetMs);
+  AXError code = kAXErrorSuccess;
+  const auto focused = static_cast<AXUIElementRef>(
+      CopyFocusAttribute(budget, route, systemWide, CFSTR("AXFocusedUIElement"), &code));
   Napi::Object result = Napi::Object::New(env);
   if (focused != nullptr) {
     struct Key {
@@ -1856,7 +2346,7 @@ Napi::Value AxFocused(const Napi::CallbackInfo& info) {
                         {"description", CFSTR("AXDescription")},
                         {"value", CFSTR("AXValue")}};
     for (const Key& key : keys) {
-      result.Set(key.name, ScriptString(env, CopyAxStringAttr(response, focused, key.attribute)));
+      result.Set(key.name, ScriptString(env, CopyAxStringAttr(budget, focused, key.attribute)));
     }
     CFRelease(focused);
   }
@@ -1866,14 +2356,21 @@ Napi::Value AxFocused(const Napi::CallbackInfo& info) {
 
 Napi::Value AxEnableWebContent(const Napi::CallbackInfo& info) {
   Napi::Env env = info.Env();
+  const FocusRoute route = RouteToFocus();
+  if (route == FocusRoute::kNotHere) return Napi::Boolean::New(env, false);
   AXUIElementRef systemWide = AXUIElementCreateSystemWide();
   if (systemWide == nullptr) return Napi::Boolean::New(env, false);
+  ResponseBudget budget = StartBudget(env, kDefaultBudgetMs);
   AXError code = kAXErrorSuccess;
-  AXUIElementRef application = CopyFocusedApplication(systemWide, &code);
+  const auto application = static_cast<AXUIElementRef>(
+      CopyFocusAttribute(budget, route, systemWide, CFSTR("AXFocusedApplication"), &code));
   const bool found = application != nullptr;
   if (found) {
-    AppResponse response = StartResponse(kDefaultBudgetMs);
-    EnableWebContent(response, application);
+    if (EnableWebContent(budget, application)) {
+      pid_t pid = 0;
+      AXUIElementGetPid(application, &pid);
+      NoteWebContentSwitchedOn(pid);
+    }
     CFRelease(application);
   }
   CFRelease(systemWide);

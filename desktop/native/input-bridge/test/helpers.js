@@ -162,12 +162,12 @@ function axDump(desktop, ...args) {
 }
 
 // The node and omission lines of a dump: everything between the header and the trailer (the
-// cap line, the line of an application that stopped answering, the focus sentence).
+// cap line, the line of a walk that stopped early, the focus sentence).
 function treeLines(text) {
   const lines = text.split('\n');
   const first = lines.findIndex((line) => /^0 /.test(line));
   const trailer = (line) => line === '' || line.startsWith('\u2026 (max') ||
-    line.startsWith('\u2026 (application not responding');
+    line.startsWith('\u2026 (application not responding') || line.startsWith('\u2026 (time budget');
   const end = lines.findIndex((line, i) => i > first && trailer(line));
   return lines.slice(first, end < 0 ? undefined : end);
 }

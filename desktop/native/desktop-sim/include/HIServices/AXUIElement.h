@@ -28,6 +28,13 @@ CF_EXPORT AXUIElementRef AXUIElementCreateSystemWide(void);
 CF_EXPORT AXUIElementRef AXUIElementCreateApplication(pid_t pid);
 CF_EXPORT AXError AXUIElementCopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                                 CFTypeRef* value);
+// The size of an array-valued attribute, and a range of its values (from index, at most
+// maxValues of them; fewer when the array ends first): for long arrays, such as a table's rows.
+CF_EXPORT AXError AXUIElementGetAttributeValueCount(AXUIElementRef element, CFStringRef attribute,
+                                                    CFIndex* count);
+CF_EXPORT AXError AXUIElementCopyAttributeValues(AXUIElementRef element, CFStringRef attribute,
+                                                 CFIndex index, CFIndex maxValues,
+                                                 CFArrayRef* values);
 CF_EXPORT AXError AXUIElementSetAttributeValue(AXUIElementRef element, CFStringRef attribute,
                                                CFTypeRef value);
 CF_EXPORT AXError AXUIElementIsAttributeSettable(AXUIElementRef element, CFStringRef attribute,

@@ -250,12 +250,22 @@ DESKTOP_SIM_EXPORT bool desktop_sim_ax_commit(bool trusted, int32_t focused_pid,
 // error, as an application that does not take batched requests; 0 (the default) takes them.
 DESKTOP_SIM_EXPORT bool desktop_sim_ax_set_batch_error(int32_t pid, int32_t error);
 
+// The application of pid in the desktop under construction is Chromium-like: its elements whose
+// "AXRole" is "AXWebArea" answer no children until milliseconds after "AXManualAccessibility"
+// was first set true on its application element (which takes that attribute and
+// "AXEnhancedUserInterface" whether or not the fixture lists them as settable).
+DESKTOP_SIM_EXPORT bool desktop_sim_ax_set_web_content_delay(int32_t pid, int64_t milliseconds);
+
 // Without trust every accessibility call but AXUIElementCreateSystemWide answers
 // kAXErrorAPIDisabled. The accessibility permission under another name.
 DESKTOP_SIM_EXPORT void desktop_sim_ax_set_trusted(bool trusted);
 DESKTOP_SIM_EXPORT bool desktop_sim_ax_trusted(void);
 // Every accessibility request costs this long (a busy wait), as a round trip to an application.
 DESKTOP_SIM_EXPORT void desktop_sim_ax_set_latency_us(uint32_t microseconds);
+// Every element of the arrays an answer carries costs this much more (0 after reset). A round
+// trip longer than the request's messaging timeout comes too late: the request waits the timeout
+// and answers kAXErrorCannotComplete.
+DESKTOP_SIM_EXPORT void desktop_sim_ax_set_item_latency_us(uint32_t microseconds);
 // The application of pid stops answering once it has answered answers_first more requests (0:
 // at once): every later request to it waits for its messaging timeout, then answers
 // kAXErrorCannotComplete. hung false: it answers again, and requests waiting for it go on at
@@ -295,6 +305,7 @@ typedef struct desktop_sim_ax_stats {
   uint64_t answer_ns;  // time spent inside them, the latency included
   uint32_t latency_us;
   uint64_t waiting;  // requests waiting for a hung application right now
+  uint32_t item_latency_us;
 } desktop_sim_ax_stats;
 
 DESKTOP_SIM_EXPORT void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out);

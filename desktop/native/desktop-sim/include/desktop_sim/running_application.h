@@ -21,6 +21,10 @@ typedef enum desktop_sim_app_property {
 __attribute__((visibility("default"))) bool desktop_sim_running_application_property(
     pid_t pid, desktop_sim_app_property property, char* buffer, size_t capacity, size_t* length);
 
+// Whether the application of pid is the active one, the focused application (AppKit's
+// NSRunningApplication active). Answered locally: no application is asked.
+__attribute__((visibility("default"))) bool desktop_sim_running_application_active(pid_t pid);
+
 #ifdef __cplusplus
 }
 #endif

@@ -2,6 +2,8 @@
 // arrays and their borrowed items, permission, replaced desktops, logs and latency.
 #include <desktop_sim/running_application.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -29,16 +31,16 @@ class AxTest : public SimTest {
     ASSERT_TRUE(desktop_sim_ax_set_attribute(element, name, &value));
   }
 
-  // An application (pid 7) whose root has one child "field", focused.
-  void LoadSmallDesktop(bool trusted = true) {
+  // An application (pid 7 unless told) whose root has one child "field", focused.
+  void LoadSmallDesktop(bool trusted = true, pid_t pid = 7) {
     desktop_sim_ax_begin();
     root_ = desktop_sim_ax_add_element("root");
     field_ = desktop_sim_ax_add_element("field");
     SetString(root_, "AXRole", u"AXApplication");
     SetString(field_, "AXRole", u"AXTextField");
     ASSERT_TRUE(desktop_sim_ax_add_child(root_, field_));
-    ASSERT_TRUE(desktop_sim_ax_add_application(7, "Seven", nullptr, true, root_, field_, -1));
-    ASSERT_TRUE(desktop_sim_ax_commit(trusted, 7, -1));
+    ASSERT_TRUE(desktop_sim_ax_add_application(pid, "Seven", nullptr, true, root_, field_, -1));
+    ASSERT_TRUE(desktop_sim_ax_commit(trusted, pid, -1));
   }
 
   // The focused application, owned.
@@ -552,6 +554,275 @@ TEST_F(AxTest, AWaitForAHungApplicationEndsWhenItAnswersAgainOrTheDesktopIsReset
     EXPECT_EQ(result, c.expected) << c.name;
     EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5)) << c.name;
     CFRelease(app);
+  }
+}
+
+// --- the system-wide element, this process, large answers, Chromium-like applications ---
+
+using Elapsed = std::chrono::steady_clock::duration;
+
+// Runs one copy and answers its result and how long it took; releases what it was handed.
+AXError TimedCopy(AXUIElementRef element, CFStringRef attribute, Elapsed* took) {
+  const auto started = std::chrono::steady_clock::now();
+  CFTypeRef value = nullptr;
+  const AXError result = AXUIElementCopyAttributeValue(element, attribute, &value);
+  *took = std::chrono::steady_clock::now() - started;
+  if (value != nullptr) CFRelease(value);
+  return result;
+}
+
+TEST_F(AxTest, TheSystemWideFocusAttributesWaitForAHungFocusedApplication) {
+  LoadSmallDesktop();
+  AXUIElementRef system = AXUIElementCreateSystemWide();
+  // A fresh system-wide object takes no timeout of its own: this one is the process's.
+  AXUIElementRef fresh = AXUIElementCreateSystemWide();
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(fresh, 0.05f), kAXErrorSuccess);
+  CFRelease(fresh);
+  desktop_sim_ax_set_hung(7, true, 0);
+  Elapsed took{};
+  for (CFStringRef attribute : {CFSTR("AXFocusedApplication"), CFSTR("AXFocusedUIElement")}) {
+    EXPECT_EQ(TimedCopy(system, attribute, &took), kAXErrorCannotComplete);
+    EXPECT_GE(took, std::chrono::milliseconds(50)) << "the process-wide timeout in force";
+    EXPECT_EQ(Requests().back().timeout, static_cast<double>(0.05f));
+  }
+  EXPECT_EQ(TimedCopy(system, CFSTR("AXRole"), &took), kAXErrorSuccess)
+      << "the system-wide element's own attributes are the system's";
+  desktop_sim_ax_set_hung(7, false, 0);
+  EXPECT_EQ(TimedCopy(system, CFSTR("AXFocusedApplication"), &took), kAXErrorSuccess);
+  CFRelease(system);
+  ExpectBalanced();
+}
+
+TEST_F(AxTest, APromptRefusalIsAnsweredAtOnceAHangAfterTheTimeout) {
+  LoadSmallDesktop();
+  desktop_sim_ax_value refused = Value(DESKTOP_SIM_AX_ERROR);
+  refused.error = kAXErrorCannotComplete;
+  desktop_sim_ax_begin();
+  const int32_t root = desktop_sim_ax_add_element("root");
+  Set(root, "AXHelp", refused);
+  ASSERT_TRUE(desktop_sim_ax_add_application(7, "Seven", nullptr, true, root, -1, -1));
+  ASSERT_TRUE(desktop_sim_ax_commit(true, 7, -1));
+  AXUIElementRef app = FocusedApplication();
+  Elapsed took{};
+  EXPECT_EQ(TimedCopy(app, CFSTR("AXHelp"), &took), kAXErrorCannotComplete);
+  EXPECT_LT(took, std::chrono::seconds(3)) << "refused, not waited out (6 s timeout)";
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(app, 0.05f), kAXErrorSuccess);
+  desktop_sim_ax_set_hung(7, true, 0);
+  EXPECT_EQ(TimedCopy(app, CFSTR("AXRole"), &took), kAXErrorCannotComplete);
+  EXPECT_GE(took, std::chrono::milliseconds(50));
+  CFRelease(app);
+  ExpectBalanced();
+}
+
+TEST_F(AxTest, ThisProcessIsAnsweredOnItsMainThreadOnly) {
+  LoadSmallDesktop(true, getpid());
+  ASSERT_TRUE(desktop_sim_running_application_active(getpid()));
+  AXUIElementRef system = AXUIElementCreateSystemWide();
+  AXUIElementRef app = FocusedApplication();
+  ASSERT_NE(app, nullptr);
+  Elapsed took{};
+  EXPECT_EQ(TimedCopy(app, CFSTR("AXRole"), &took), kAXErrorSuccess) << "on the main thread";
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(app, 0.05f), kAXErrorSuccess);
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(system, 0.05f), kAXErrorSuccess);
+  AXError own = kAXErrorSuccess;
+  AXError through_system_wide = kAXErrorSuccess;
+  AXError pid_result = kAXErrorFailure;
+  std::thread worker([&] {
+    Elapsed worker_took{};
+    own = TimedCopy(app, CFSTR("AXRole"), &worker_took);
+    EXPECT_GE(worker_took, std::chrono::milliseconds(50)) << "a deadlock the timeout ends";
+    through_system_wide = TimedCopy(system, CFSTR("AXFocusedUIElement"), &worker_took);
+    pid_t pid = 0;
+    pid_result = AXUIElementGetPid(app, &pid);  // answered locally: no request to anyone
+  });
+  worker.join();
+  EXPECT_EQ(own, kAXErrorCannotComplete);
+  EXPECT_EQ(through_system_wide, kAXErrorCannotComplete)
+      << "the focused application, this process, answers it";
+  EXPECT_EQ(pid_result, kAXErrorSuccess);
+  EXPECT_EQ(desktop_sim_cf_misuse(), 2u) << MisuseLog();
+  EXPECT_NE(LastMisuse().find("off its main thread"), std::string::npos) << LastMisuse();
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(system, 0), kAXErrorSuccess);
+  CFRelease(app);
+  CFRelease(system);
+  EXPECT_EQ(desktop_sim_cf_live(), 0);
+  LoadSmallDesktop();
+  EXPECT_FALSE(desktop_sim_running_application_active(getpid()));
+  EXPECT_TRUE(desktop_sim_running_application_active(7));
+  desktop_sim_ax_begin();
+  ASSERT_TRUE(desktop_sim_ax_commit(true, -1, -1));
+  EXPECT_FALSE(desktop_sim_running_application_active(7)) << "nothing has the focus";
+}
+
+// A root with count button children, focused; answers the root's element number.
+int32_t LoadWideDesktop(size_t count) {
+  desktop_sim_ax_begin();
+  const int32_t root = desktop_sim_ax_add_element("root");
+  for (size_t i = 0; i < count; ++i) {
+    const int32_t child = desktop_sim_ax_add_element(("c" + std::to_string(i)).c_str());
+    EXPECT_TRUE(desktop_sim_ax_add_child(root, child));
+  }
+  EXPECT_TRUE(desktop_sim_ax_add_application(7, "Seven", nullptr, true, root, -1, -1));
+  EXPECT_TRUE(desktop_sim_ax_commit(true, 7, -1));
+  return root;
+}
+
+TEST_F(AxTest, CountsAndRangesOfAnArrayAttribute) {
+  LoadWideDesktop(5);
+  AXUIElementRef app = FocusedApplication();
+  CFIndex count = -1;
+  ASSERT_EQ(AXUIElementGetAttributeValueCount(app, CFSTR("AXChildren"), &count), kAXErrorSuccess);
+  EXPECT_EQ(count, 5);
+  CFTypeRef whole = nullptr;
+  ASSERT_EQ(AXUIElementCopyAttributeValue(app, CFSTR("AXChildren"), &whole), kAXErrorSuccess);
+  const struct {
+    CFIndex index;
+    CFIndex max;
+    AXError result;
+    CFIndex got;
+  } cases[] = {
+      {0, 2, kAXErrorSuccess, 2},          {3, 10, kAXErrorSuccess, 2},
+      {5, 1, kAXErrorSuccess, 0},          {6, 1, kAXErrorIllegalArgument, 0},
+      {-1, 1, kAXErrorIllegalArgument, 0}, {0, 0, kAXErrorIllegalArgument, 0},
+  };
+  for (const auto& c : cases) {
+    CFArrayRef values = nullptr;
+    EXPECT_EQ(AXUIElementCopyAttributeValues(app, CFSTR("AXChildren"), c.index, c.max, &values),
+              c.result)
+        << c.index << "," << c.max;
+    if (values == nullptr) continue;
+    ASSERT_EQ(CFArrayGetCount(values), c.got);
+    for (CFIndex i = 0; i < c.got; ++i) {
+      EXPECT_TRUE(CFEqual(CFArrayGetValueAtIndex(values, i),
+                          CFArrayGetValueAtIndex(static_cast<CFArrayRef>(whole), c.index + i)));
+    }
+    CFRelease(values);  // and with it the borrowed items
+  }
+  CFRelease(whole);
+  // Only an array can be counted or read in part.
+  desktop_sim_ax_value no_value = Value(DESKTOP_SIM_AX_NULL);
+  desktop_sim_ax_value failing = Value(DESKTOP_SIM_AX_ERROR);
+  failing.error = kAXErrorFailure;
+  desktop_sim_ax_begin();
+  const int32_t root = desktop_sim_ax_add_element("root");
+  SetString(root, "AXRole", u"AXApplication");
+  Set(root, "AXValue", no_value);
+  Set(root, "AXHelp", failing);
+  ASSERT_TRUE(desktop_sim_ax_add_application(7, "Seven", nullptr, true, root, -1, -1));
+  ASSERT_TRUE(desktop_sim_ax_commit(true, 7, -1));
+  CFRelease(app);
+  app = FocusedApplication();
+  const struct {
+    CFStringRef attribute;
+    AXError result;
+  } others[] = {{CFSTR("AXRole"), kAXErrorIllegalArgument},
+                {CFSTR("AXValue"), kAXErrorNoValue},
+                {CFSTR("AXHelp"), kAXErrorFailure},
+                {CFSTR("AXChildren"), kAXErrorAttributeUnsupported}};
+  for (const auto& other : others) {
+    CFArrayRef values = nullptr;
+    EXPECT_EQ(AXUIElementGetAttributeValueCount(app, other.attribute, &count), other.result);
+    EXPECT_EQ(AXUIElementCopyAttributeValues(app, other.attribute, 0, 1, &values), other.result);
+    EXPECT_EQ(values, nullptr);
+  }
+  EXPECT_EQ(AXUIElementGetAttributeValueCount(app, CFSTR("AXChildren"), nullptr),
+            kAXErrorIllegalArgument);
+  EXPECT_EQ(desktop_sim_cf_misuse(), 1u) << "a NULL count pointer: " << MisuseLog();
+  desktop_sim_reset();
+  CFRelease(app);
+}
+
+TEST_F(AxTest, ALargeAnswerTakesLongerAndOneLongerThanTheTimeoutComesTooLate) {
+  LoadWideDesktop(200);
+  desktop_sim_ax_set_item_latency_us(10);
+  AXUIElementRef app = FocusedApplication();
+  desktop_sim_ax_stats before{};
+  desktop_sim_ax_stats_get(&before);
+  Elapsed took{};
+  ASSERT_EQ(TimedCopy(app, CFSTR("AXChildren"), &took), kAXErrorSuccess);
+  desktop_sim_ax_stats after{};
+  desktop_sim_ax_stats_get(&after);
+  EXPECT_GE(after.answer_ns - before.answer_ns, 200u * 10u * 1000u) << "10 µs per element";
+  EXPECT_EQ(after.item_latency_us, 10u);
+  // 2 ms of answer against a 1 ms timeout: the caller waits the timeout, the answer is lost.
+  ASSERT_EQ(AXUIElementSetMessagingTimeout(app, 0.001f), kAXErrorSuccess);
+  EXPECT_EQ(TimedCopy(app, CFSTR("AXChildren"), &took), kAXErrorCannotComplete);
+  EXPECT_GE(took, std::chrono::milliseconds(1));
+  CFArrayRef names = Names({CFSTR("AXRole"), CFSTR("AXChildren")});
+  CFArrayRef values = nullptr;
+  EXPECT_EQ(AXUIElementCopyMultipleAttributeValues(app, names, 0, &values), kAXErrorCannotComplete);
+  EXPECT_EQ(values, nullptr);
+  EXPECT_EQ(AXUIElementCopyAttributeValues(app, CFSTR("AXChildren"), 0, 20, &values),
+            kAXErrorSuccess)
+      << "20 elements, 0.2 ms";
+  ASSERT_NE(values, nullptr);
+  EXPECT_EQ(CFArrayGetCount(values), 20);
+  CFRelease(values);
+  CFRelease(names);
+  CFRelease(app);
+  ExpectBalanced();
+}
+
+TEST_F(AxTest, AChromiumLikeApplicationBuildsItsWebContentAfterTheSwitch) {
+  const struct {
+    const char* name;
+    int64_t delay_ms;  // -1: a native application
+  } cases[] = {{"chromium-like", 50}, {"native", -1}};
+  for (const auto& c : cases) {
+    desktop_sim_reset();
+    desktop_sim_ax_begin();
+    const int32_t root = desktop_sim_ax_add_element("root");
+    const int32_t web = desktop_sim_ax_add_element("web");
+    SetString(web, "AXRole", u"AXWebArea");
+    ASSERT_TRUE(desktop_sim_ax_add_child(root, web));
+    for (const char* id : {"p1", "p2"}) {
+      ASSERT_TRUE(desktop_sim_ax_add_child(web, desktop_sim_ax_add_element(id)));
+    }
+    ASSERT_TRUE(desktop_sim_ax_add_application(7, "Seven", nullptr, true, root, -1, -1));
+    if (c.delay_ms >= 0) {
+      ASSERT_TRUE(desktop_sim_ax_set_web_content_delay(7, c.delay_ms));
+    }
+    ASSERT_TRUE(desktop_sim_ax_commit(true, 7, -1));
+    AXUIElementRef app = FocusedApplication();
+    CFTypeRef children = nullptr;
+    ASSERT_EQ(AXUIElementCopyAttributeValue(app, CFSTR("AXChildren"), &children), kAXErrorSuccess);
+    auto area = static_cast<AXUIElementRef>(
+        CFRetain(CFArrayGetValueAtIndex(static_cast<CFArrayRef>(children), 0)));
+    CFRelease(children);
+    const auto web_children = [&] {
+      CFIndex count = -1;
+      EXPECT_EQ(AXUIElementGetAttributeValueCount(area, CFSTR("AXChildren"), &count),
+                kAXErrorSuccess);
+      return count;
+    };
+    const bool chromium = c.delay_ms >= 0;
+    EXPECT_EQ(web_children(), chromium ? 0 : 2) << c.name << ": before the switch";
+    EXPECT_EQ(AXUIElementSetAttributeValue(app, CFSTR("AXEnhancedUserInterface"), kCFBooleanTrue),
+              chromium ? kAXErrorSuccess : kAXErrorAttributeUnsupported)
+        << c.name;
+    EXPECT_EQ(web_children(), chromium ? 0 : 2) << c.name << ": only the manual switch counts";
+    const auto switched = std::chrono::steady_clock::now();
+    EXPECT_EQ(AXUIElementSetAttributeValue(app, CFSTR("AXManualAccessibility"), kCFBooleanTrue),
+              chromium ? kAXErrorSuccess : kAXErrorAttributeUnsupported)
+        << c.name;
+    CFIndex count = web_children();
+    while (count == 0 && std::chrono::steady_clock::now() - switched < std::chrono::seconds(10)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      count = web_children();
+    }
+    EXPECT_EQ(count, 2) << c.name;
+    if (chromium) {
+      EXPECT_GE(std::chrono::steady_clock::now() - switched, std::chrono::milliseconds(50));
+      CFTypeRef flag = nullptr;
+      ASSERT_EQ(AXUIElementCopyAttributeValue(app, CFSTR("AXManualAccessibility"), &flag),
+                kAXErrorSuccess)
+          << "the application keeps the value";
+      EXPECT_EQ(flag, kCFBooleanTrue);
+      CFRelease(flag);
+    }
+    CFRelease(area);
+    CFRelease(app);
+    ExpectBalanced();
   }
 }
 
