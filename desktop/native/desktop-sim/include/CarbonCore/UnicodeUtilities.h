@@ -8,6 +8,9 @@
 
 CF_EXTERN_C_BEGIN
 
+// The records are packed to two bytes, as the resource is laid out.
+#pragma pack(push, 2)
+
 // One key's output in a key-to-character table. Bits 15-14 01: bits 13-0 index a state record
 // (a key that takes part in dead-key sequences); 10: a character sequence when the resource has
 // a sequence table, else a character; otherwise the character itself, 0xFFFE and 0xFFFF
@@ -123,6 +126,8 @@ struct UCKeySequenceDataIndex {
   UInt16 charSequenceOffsets[1];
 };
 typedef struct UCKeySequenceDataIndex UCKeySequenceDataIndex;
+
+#pragma pack(pop)
 
 enum {
   kUCKeyLayoutHeaderFormat = 0x1002,
