@@ -2,18 +2,22 @@
 'use strict';
 // Synthetic input benchmark on the simulated desktop. Prints figures; asserts nothing.
 //
-// Two workloads: postType of 1 MiB of mixed text (ASCII, accented Latin, CJK, emoji; 1 MiB as
-// UTF-8), and 100 000 postClick calls. Each runs through the addon and through the floor, a
-// native loop in the same process that creates, posts and releases the same events directly
-// (bench/floor). Compared: time per event, best of several rounds. Memory: the peak of the malloc
+// Three workloads: postType of 1 MiB of mixed text (ASCII, accented Latin, CJK, emoji; 1 MiB as
+// UTF-8), 100 000 postClick calls, and 100 000 postKey('z', ['cmd']) calls on the French layout,
+// where the key for Z is found through the layout (the floor posts the key it resolves to). Each
+// runs through the addon and through the floor, a native loop in the same process that creates,
+// posts and releases the same events directly (bench/floor). Compared: time per event, best of several rounds. Memory: the peak of the malloc
 // heap during one postType of the text, sampled by a native thread, beside the text's own
 // UTF-16 copy.
 //
-// Usage: node bench/input.js [clicks] [textBytes]   (defaults 100000, 1048576)
+// Usage: node bench/input.js [clicks] [textBytes] [keys]   (defaults 100000, 1048576, 100000)
 const { loadBenchAddon } = require('./native-addon');
 
 const CLICKS = Number(process.argv[2] || 100000);
 const TEXT_BYTES = Number(process.argv[3] || 1 << 20);
+const KEYS = Number(process.argv[4] || 100000);
+const COMMAND = 0x100000;
+const FRENCH_Z = 13;  // the key that gives Z on the French layout (the U.S. W)
 const ROUNDS = 5;
 
 // Mixed text until its UTF-8 form reaches the size; pieces of 1, 2, 3 and 4 UTF-8 bytes.
@@ -65,6 +69,12 @@ function main() {
   const clicking = compare(sim, () => {
     for (let i = 0; i < CLICKS; i++) bridge.postClick(640, 360);
   }, () => floor.clicks(CLICKS, 640, 360));
+  sim.setKeyboardLayout('com.apple.keylayout.French');
+  const shortcut = ['cmd'];
+  const keying = compare(sim, () => {
+    for (let i = 0; i < KEYS; i++) bridge.postKey('z', shortcut);
+  }, () => floor.keys(KEYS, FRENCH_Z, COMMAND));
+  sim.setKeyboardLayout('com.apple.keylayout.US');
 
   // Both sides already ran, so the desktop's own logs and quarantine are at their steady size.
   const peakOurs = floor.peakHeapDuring(() => bridge.postType(text));
@@ -85,6 +95,7 @@ function main() {
   row(`postType of ${mib(Buffer.byteLength(text))} of mixed text (${fmt(text.length)} UTF-16 units)`,
       typing);
   row(`${fmt(CLICKS)} postClick calls`, clicking);
+  row(`${fmt(KEYS)} postKey('z', ['cmd']) calls on the French layout`, keying);
   console.log('  peak malloc heap added by one postType of the text:');
   console.log(`    addon: ${mib(peakOurs)} (its UTF-16 copy of the text: ${mib(textCopy)})`);
   console.log(`    beyond the text itself: ${mib(peakOurs - textCopy)} (target < 4 MiB)`);

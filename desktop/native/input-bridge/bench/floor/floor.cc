@@ -36,6 +36,17 @@ void Click(CGPoint point) {
   }
 }
 
+// One key press as postKey posts it: a down and an up with the flags set.
+void Press(CGKeyCode code, CGEventFlags flags) {
+  CGEventRef down = CGEventCreateKeyboardEvent(nullptr, code, true);
+  CGEventRef up = CGEventCreateKeyboardEvent(nullptr, code, false);
+  for (CGEventRef event : {down, up}) {
+    if (event == nullptr) continue;
+    CGEventSetFlags(event, flags);
+    PostAndRelease(event);
+  }
+}
+
 void TypeSlices(const std::u16string& text) {
   for (size_t offset = 0; offset < text.size();) {
     size_t count = std::min(kSliceUnits, text.size() - offset);
@@ -74,6 +85,23 @@ napi_value Clicks(napi_env env, napi_callback_info info) {
   napi_get_value_double(env, argv[1], &x);
   napi_get_value_double(env, argv[2], &y);
   for (int64_t i = 0; i < count; ++i) Click(CGPointMake(x, y));
+  return Number(env, static_cast<double>(count));
+}
+
+// keys(count, code, flags): count presses of the key, as postKey posts them.
+napi_value Keys(napi_env env, napi_callback_info info) {
+  size_t argc = 3;
+  napi_value argv[3];
+  napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr);
+  int64_t count = 0;
+  uint32_t code = 0;
+  int64_t flags = 0;
+  napi_get_value_int64(env, argv[0], &count);
+  napi_get_value_uint32(env, argv[1], &code);
+  napi_get_value_int64(env, argv[2], &flags);
+  for (int64_t i = 0; i < count; ++i) {
+    Press(static_cast<CGKeyCode>(code), static_cast<CGEventFlags>(flags));
+  }
   return Number(env, static_cast<double>(count));
 }
 
@@ -125,7 +153,8 @@ NAPI_MODULE_INIT() {
     const char* name;
     napi_callback callback;
   };
-  const Entry entries[] = {{"clicks", Clicks}, {"type", Type}, {"peakHeapDuring", PeakHeapDuring}};
+  const Entry entries[] = {
+      {"clicks", Clicks}, {"keys", Keys}, {"type", Type}, {"peakHeapDuring", PeakHeapDuring}};
   for (const Entry& entry : entries) {
     napi_value fn;
     napi_create_function(env, nullptr, 0, entry.callback, nullptr, &fn);
