@@ -117,9 +117,7 @@ void* TISGetInputSourceProperty(TISInputSourceRef inputSource, CFStringRef prope
   desktop_sim::CheckMainThread("TISGetInputSourceProperty");
   auto* source = desktop_sim::UseAs<__TISInputSource>(inputSource, desktop_sim::kTisTypeId,
                                                       "TISGetInputSourceProperty");
-  auto* key = desktop_sim::UseAs<__CFString>(propertyKey, desktop_sim::kStringTypeId,
-                                             "TISGetInputSourceProperty");
-  if (source == nullptr || key == nullptr) return nullptr;
+  if (source == nullptr) return nullptr;
   struct Property {
     CFStringRef key;
     void* value;
@@ -129,6 +127,14 @@ void* TISGetInputSourceProperty(TISInputSourceRef inputSource, CFStringRef prope
       {kTISPropertyLocalizedName, source->name},
       {kTISPropertyUnicodeKeyLayoutData, source->layout_data},
   };
+  // The constants (what callers pass) are known strings; any other string names a key by its
+  // content.
+  for (const Property& property : properties) {
+    if (propertyKey == property.key) return property.value;
+  }
+  auto* key = desktop_sim::UseAs<__CFString>(propertyKey, desktop_sim::kStringTypeId,
+                                             "TISGetInputSourceProperty");
+  if (key == nullptr) return nullptr;
   for (const Property& property : properties) {
     if (desktop_sim::SameText(key, property.key)) return property.value;
   }

@@ -556,9 +556,29 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
-// Whole-text comparison: a name with an embedded NUL matches nothing.
+// Whole-text comparison: a name with an embedded NUL matches nothing. Stops at the first byte
+// that differs, so a scan of the key table costs about one byte per entry.
 bool SameText(const std::string& text, const char* name) {
-  return text.size() == std::strlen(name) && std::memcmp(text.data(), name, text.size()) == 0;
+  size_t i = 0;
+  for (; i < text.size(); ++i) {
+    if (name[i] == '\0' || name[i] != text[i]) return false;
+  }
+  return name[i] == '\0';
+}
+
+// Longer than any key or modifier name, so that a text cut to it matches no name, as the whole
+// text would not.
+constexpr size_t kNameTextBytes = 32;
+
+// The UTF-8 text of a script string that names a key or a modifier, read in one call; a longer
+// text is cut, and still matches nothing.
+std::string NameText(const Napi::Value& value) {
+  char buffer[kNameTextBytes];
+  size_t length = 0;
+  if (napi_get_value_string_utf8(value.Env(), value, buffer, sizeof buffer, &length) != napi_ok) {
+    return std::string();
+  }
+  return std::string(buffer, length);
 }
 
 CGKeyCode KeyCodeForName(const std::string& name) {
@@ -754,15 +774,19 @@ constexpr uint32_t kSlotAddShift = 1u << 16;
 constexpr uint32_t kSlotAddOption = 1u << 17;
 std::atomic<uint32_t> g_layoutSlots[kFamilyCount][kLayoutCharacterCount];
 
-// The layout the slots hold, by identity: the input source, its layout data and the keyboard
-// type. Sources and their data live as long as the process's text input system keeps them, so
-// the same pair is the same layout. Main thread only.
+// The layout the slots hold, by identity: the input source and its layout data, and the
+// keyboard type. A source object "unambiguously (within a single process) represents a text
+// input source" (TextInputSources.h), so the same object is the same layout. Main thread only.
 struct LayoutIdentity {
   const void* source;
   const void* data;
   UInt32 keyboardType;
 };
 LayoutIdentity g_resolvedLayout{nullptr, nullptr, 0};
+
+bool SameLayout(const LayoutIdentity& a, const LayoutIdentity& b) {
+  return a.source == b.source && a.data == b.data && a.keyboardType == b.keyboardType;
+}
 
 uint32_t PackSlot(UInt16 code, CGEventFlags added) {
   return kSlotResolved | code | ((added & kCGEventFlagMaskShift) != 0 ? kSlotAddShift : 0) |
@@ -817,8 +841,7 @@ void RefreshLayoutSlots() {
                                             source, kTISPropertyUnicodeKeyLayoutData))
                                       : nullptr;
   const LayoutIdentity now{source, data, LMGetKbdType()};
-  if (now.source != g_resolvedLayout.source || now.data != g_resolvedLayout.data ||
-      now.keyboardType != g_resolvedLayout.keyboardType) {
+  if (!SameLayout(now, g_resolvedLayout)) {
     if (data != nullptr) {
       const auto* layout = reinterpret_cast<const UCKeyboardLayout*>(CFDataGetBytePtr(data));
       ResolveFamily(layout, now.keyboardType, kTypingLayers, kTypingFamily);
@@ -988,15 +1011,38 @@ bool OwnIndices(Napi::Env env, const Napi::Array& array, uint32_t length,
 // ORs in the flag of each modifier name the array holds; unknown and non-string elements are
 // skipped. Stops at the first element that cannot be read (a throwing getter): false, with that
 // exception pending, so the caller posts nothing.
+bool ReadModifierAt(const Napi::Array& modifiers, uint32_t index, CGEventFlags* flags) {
+  const Napi::Value element = modifiers.Get(index);
+  if (element.IsEmpty()) return false;
+  if (element.IsString()) *flags |= ModifierFlag(NameText(element));
+  return true;
+}
+
+// Arrays up to this length (every modifier list a caller writes) are asked index by index,
+// which costs less than listing their keys.
+constexpr uint32_t kShortArrayLength = 8;
+
 bool ReadModifierFlags(Napi::Env env, const Napi::Array& modifiers, CGEventFlags* flags) {
   const uint32_t length = modifiers.Length();
+  if (length <= kShortArrayLength) {
+    for (uint32_t index = 0; index < length; ++index) {
+      // Node-API names own properties by string: the canonical index string is the element.
+      const char digit = static_cast<char>('0' + index);
+      napi_value key = nullptr;
+      bool own = false;
+      if (napi_create_string_latin1(env, &digit, 1, &key) != napi_ok ||
+          napi_has_own_property(env, modifiers, key, &own) != napi_ok) {
+        Napi::Error::New(env).ThrowAsJavaScriptException();
+        return false;
+      }
+      if (own && !ReadModifierAt(modifiers, index, flags)) return false;
+    }
+    return true;
+  }
   std::vector<uint32_t> indices;
   if (!OwnIndices(env, modifiers, length, &indices)) return false;
   for (uint32_t index : indices) {
-    const Napi::Value element = modifiers.Get(index);
-    if (element.IsEmpty()) return false;
-    if (!element.IsString()) continue;
-    *flags |= ModifierFlag(element.As<Napi::String>().Utf8Value());
+    if (!ReadModifierAt(modifiers, index, flags)) return false;
   }
   return true;
 }
@@ -1014,7 +1060,7 @@ Napi::Value PostKey(const Napi::CallbackInfo& info) {
   if (info.Length() < 1 || !info[0].IsString()) {
     return RaiseTypeError(env, "postKey(key, modifiers?)");
   }
-  const std::string name = info[0].As<Napi::String>().Utf8Value();
+  const std::string name = NameText(info[0]);
   const CGKeyCode code = KeyCodeForName(name);
   if (code == kNoKeyCode) return Napi::Boolean::New(env, false);
   CGEventFlags flags = 0;
