@@ -774,19 +774,15 @@ constexpr uint32_t kSlotAddShift = 1u << 16;
 constexpr uint32_t kSlotAddOption = 1u << 17;
 std::atomic<uint32_t> g_layoutSlots[kFamilyCount][kLayoutCharacterCount];
 
-// The layout the slots hold, by identity: the input source and its layout data, and the
-// keyboard type. A source object "unambiguously (within a single process) represents a text
-// input source" (TextInputSources.h), so the same object is the same layout. Main thread only.
+// The layout the slots hold, by identity: the input source and the keyboard type. A source
+// object "unambiguously (within a single process) represents a text input source"
+// (TextInputSources.h), and its layout data is the source's own, so the same object is the same
+// layout. Main thread only.
 struct LayoutIdentity {
   const void* source;
-  const void* data;
   UInt32 keyboardType;
 };
-LayoutIdentity g_resolvedLayout{nullptr, nullptr, 0};
-
-bool SameLayout(const LayoutIdentity& a, const LayoutIdentity& b) {
-  return a.source == b.source && a.data == b.data && a.keyboardType == b.keyboardType;
-}
+LayoutIdentity g_resolvedLayout{nullptr, 0};
 
 uint32_t PackSlot(UInt16 code, CGEventFlags added) {
   return kSlotResolved | code | ((added & kCGEventFlagMaskShift) != 0 ? kSlotAddShift : 0) |
@@ -837,12 +833,13 @@ void ClearLayoutSlots() {
 // slot unresolved.
 void RefreshLayoutSlots() {
   TISInputSourceRef source = TISCopyCurrentKeyboardLayoutInputSource();
-  const auto data = source != nullptr ? static_cast<CFDataRef>(TISGetInputSourceProperty(
-                                            source, kTISPropertyUnicodeKeyLayoutData))
-                                      : nullptr;
-  const LayoutIdentity now{source, data, LMGetKbdType()};
-  if (!SameLayout(now, g_resolvedLayout)) {
+  const LayoutIdentity now{source, LMGetKbdType()};
+  if (now.source != g_resolvedLayout.source || now.keyboardType != g_resolvedLayout.keyboardType) {
+    const auto data = source != nullptr ? static_cast<CFDataRef>(TISGetInputSourceProperty(
+                                              source, kTISPropertyUnicodeKeyLayoutData))
+                                        : nullptr;
     if (data != nullptr) {
+      // The data belongs to the source: it is read only while the reference is held.
       const auto* layout = reinterpret_cast<const UCKeyboardLayout*>(CFDataGetBytePtr(data));
       ResolveFamily(layout, now.keyboardType, kTypingLayers, kTypingFamily);
       ResolveFamily(layout, now.keyboardType, kCommandLayers, kCommandFamily);
@@ -851,7 +848,6 @@ void RefreshLayoutSlots() {
     }
     g_resolvedLayout = now;
   }
-  // The data belongs to the source: read it only while the reference is held.
   if (source != nullptr) CFRelease(source);
 }
 
