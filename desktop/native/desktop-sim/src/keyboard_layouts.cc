@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace desktop_sim {
@@ -229,18 +230,18 @@ Table ControlTable(Table table) {
 
 // Accents and the letters they combine with (Unicode's precomposed forms).
 struct Accent {
-  const char* spacing_forms;  // the characters a dead key of this accent shows
-  const char* pairs;          // base letter, then the letter with the accent
+  std::u16string_view spacing_forms;  // the characters a dead key of this accent shows
+  std::u16string_view pairs;          // base letter, then the letter with the accent
 };
 constexpr Accent kAccents[] = {
-    {"`", "aàeèiìoòuùAÀEÈIÌOÒUÙ"},  {"´", "aáeéiíoóuúyýAÁEÉIÍOÓUÚYÝ"},
-    {"^ˆ", "aâeêiîoôuûAÂEÊIÎOÔUÛ"}, {"¨", "aäeëiïoöuüyÿAÄEËIÏOÖUÜYŸ"},
-    {"~˜", "aãnñoõAÃNÑOÕ"},
+    {u"`", u"aàeèiìoòuùAÀEÈIÌOÒUÙ"},  {u"´", u"aáeéiíoóuúyýAÁEÉIÍOÓUÚYÝ"},
+    {u"^ˆ", u"aâeêiîoôuûAÂEÊIÎOÔUÛ"}, {u"¨", u"aäeëiïoöuüyÿAÄEËIÏOÖUÜYŸ"},
+    {u"~˜", u"aãnñoõAÃNÑOÕ"},
 };
 
 const Accent* AccentOf(char16_t spacing) {
   for (const Accent& accent : kAccents) {
-    if (Utf16FromUtf8(accent.spacing_forms).find(spacing) != std::u16string::npos) return &accent;
+    if (accent.spacing_forms.find(spacing) != std::u16string_view::npos) return &accent;
   }
   return nullptr;
 }
@@ -248,9 +249,8 @@ const Accent* AccentOf(char16_t spacing) {
 // The letter with the accent, or kNoOutput.
 char16_t Compose(const Accent* accent, char16_t base) {
   if (accent == nullptr) return kNoOutput;
-  const std::u16string pairs = Utf16FromUtf8(accent->pairs);
-  for (size_t i = 0; i + 1 < pairs.size(); i += 2) {
-    if (pairs[i] == base) return pairs[i + 1];
+  for (size_t i = 0; i + 1 < accent->pairs.size(); i += 2) {
+    if (accent->pairs[i] == base) return accent->pairs[i + 1];
   }
   return kNoOutput;
 }
