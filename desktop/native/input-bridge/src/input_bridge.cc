@@ -851,8 +851,10 @@ void RefreshLayoutSlots() {
   if (source != nullptr) CFRelease(source);
 }
 
+// A thread is the main thread for its whole life: asked once per thread.
 bool OnMainThread() {
-  return CFRunLoopGetCurrent() == CFRunLoopGetMain();
+  thread_local const bool main = CFRunLoopGetCurrent() == CFRunLoopGetMain();
+  return main;
 }
 
 struct LayoutKey {
