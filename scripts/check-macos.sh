@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Compiles every macOS source against a macOS SDK, for arm64 and x86_64, with warnings as
-# errors (syntax and semantics only, nothing is linked): the addon as Objective-C++, the
-# stand-in's pin table, and the speech program's portable and Objective-C++ sources.
+# errors: the addon as Objective-C++, the stand-in's pin table, and the speech program's portable
+# and Objective-C++ sources. Then links the addon's arm64 object against the SDK's .tbd stubs
+# with the frameworks its binding.gyp names, every undefined symbol an error except those of the
+# libraries the host or the SDK subset supplies (Node-API, libc++, libSystem, libdispatch): a
+# platform call that is misspelt, or whose framework the build does not link, fails there.
 #
 #   MACOS_SDK=/path/to/MacOSX.sdk scripts/check-macos.sh
 #
@@ -114,9 +117,85 @@ for arch in arm64 x86_64; do
   done
 done
 
+# The link check. The linker is $LD64, else ld64.lld (lld 16 or newer) or, on macOS, ld; the
+# symbol lister llvm-nm or nm.
+find_tool() {
+  local candidate
+  for candidate in "$@"; do
+    if [ -n "$candidate" ] && command -v "$candidate" >/dev/null 2>&1; then
+      echo "$candidate"
+      return 0
+    fi
+  done
+  return 1
+}
+
+linked=0
+link_note=""
+if ! ld64=$(find_tool "${LD64:-}" ld64.lld-19 ld64.lld-18 ld64.lld-17 ld64.lld-16 ld64.lld); then
+  [ "$(uname)" = Darwin ] && ld64=ld || ld64=""
+fi
+nm_tool=$(find_tool llvm-nm-19 llvm-nm-18 llvm-nm-17 llvm-nm-16 llvm-nm-15 llvm-nm-14 llvm-nm nm) || nm_tool=""
+if [ -z "$ld64" ] || [ -z "$nm_tool" ]; then
+  link_note="check-macos: NOT LINKED: no Mach-O linker (ld64.lld, or set LD64) or no nm found"
+else
+  work=$(mktemp -d)
+  trap 'rm -rf "$work"' EXIT
+  object="$work/input_bridge.o"
+  if "$cxx" -target arm64-apple-macos11.0 "${sdk_flags[@]}" -c -O2 -x objective-c++ -fobjc-arc \
+      -std=c++17 -fno-exceptions -I"$addon_api" -I"$node_include" -DNAPI_VERSION=8 \
+      -DNAPI_DISABLE_CPP_EXCEPTIONS -DNODE_API_SWALLOW_UNTHROWABLE_EXCEPTIONS \
+      "$native/input-bridge/src/input_bridge.cc" -o "$object"; then
+    if [ -d "$MACOS_SDK/usr/include" ]; then
+      sysroot="$MACOS_SDK"
+    else
+      # The subset keeps each framework's stub at its top and has no Versions/A: the linker
+      # finds a re-exported framework by its install name, so the stubs are laid out under
+      # every version name there.
+      sysroot="$work/sysroot"
+      mkdir -p "$sysroot/System/Library/Frameworks" "$sysroot/usr"
+      ln -s "$MACOS_SDK/lib" "$sysroot/usr/lib"
+      for framework in "$frameworks"/*.framework; do
+        name=$(basename "$framework" .framework)
+        [ -f "$framework/$name.tbd" ] || continue
+        target="$sysroot/System/Library/Frameworks/$name.framework"
+        mkdir -p "$target"
+        ln -s "$framework/$name.tbd" "$target/$name.tbd"
+        for version in A B C; do
+          mkdir -p "$target/Versions/$version"
+          ln -s "$framework/$name.tbd" "$target/Versions/$version/$name.tbd"
+        done
+      done
+    fi
+    # Everything outside the platform's frameworks and the Objective-C runtime may stay
+    # undefined; the frameworks' symbols must resolve in the stubs.
+    allowed=()
+    while read -r symbol; do
+      allowed+=(-U "$symbol")
+    done < <("$nm_tool" -u "$object" | awk '{print $NF}' |
+             grep -Ev '^_(CF|CG|AX|TIS|UC|LM|NS|kCF|kCG|kAX|kTIS|objc_)|^_OBJC_|^___CFConstantStringClassReference$')
+    read -r -a framework_flags <<<"$(grep -o '"-framework [A-Za-z]*"' "$native/input-bridge/binding.gyp" |
+                                      tr -d '"' | tr '\n' ' ')"
+    if "$ld64" -arch arm64 -platform_version macos 11.0 14.2 -syslibroot "$sysroot" -bundle \
+        -undefined error "${allowed[@]}" -U dyld_stub_binder "${framework_flags[@]}" \
+        "$object" -o "$work/input_bridge.node"; then
+      linked=1
+      passed=$((passed + 1))
+    else
+      echo "check-macos: FAILED: linking input_bridge (arm64) with ${framework_flags[*]}" >&2
+      failed=$((failed + 1))
+    fi
+  else
+    echo "check-macos: FAILED: input_bridge.cc (arm64 object for the link check)" >&2
+    failed=$((failed + 1))
+  fi
+fi
+
 for source in "${skipped[@]}"; do
   echo "check-macos: NOT CHECKED: $source imports the Speech framework, which this SDK" \
        "($frameworks) lacks; it is checked wherever the SDK has Speech.framework (a full Xcode SDK)"
 done
-echo "check-macos: $passed compiles passed, $failed failed, ${#skipped[@]} source(s) not checked (arm64 and x86_64)"
+[ -n "$link_note" ] && echo "$link_note"
+[ "$linked" -eq 1 ] && echo "check-macos: input_bridge links (arm64) against the SDK's stubs"
+echo "check-macos: $passed compiles and links passed, $failed failed, ${#skipped[@]} source(s) not checked (arm64 and x86_64)"
 [ "$failed" -eq 0 ]

@@ -26,6 +26,10 @@
         "src/dictionary.cc",
         "src/ax.cc",
         "src/permissions.cc",
+        "src/data.cc",
+        "src/keyboard_layouts.cc",
+        "src/key_translate.cc",
+        "src/text_input_sources.cc",
         "api-pins/api_pins.cc",
         "api-pins/umbrella_c.c"
       ],
@@ -60,6 +64,7 @@
             "test/native/events_test.cc",
             "test/native/ax_test.cc",
             "test/native/permissions_test.cc",
+            "test/native/layouts_test.cc",
             "fixture/probe_tap.cc"
           ],
           "dependencies": ["desktop_sim"],

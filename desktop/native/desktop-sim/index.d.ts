@@ -396,3 +396,20 @@ export function setPostedLimit(n: number): void;
  * this call. reset() turns it off.
  */
 export function failEventCreation(n: number): void;
+
+/** The identifiers of the keyboard layouts (text input sources) the desktop has, U.S. first. */
+export type KeyboardLayoutId =
+  | 'com.apple.keylayout.US'
+  | 'com.apple.keylayout.French'
+  | 'com.apple.keylayout.German'
+  | 'com.apple.keylayout.Dvorak'
+  | 'com.apple.keylayout.DVORAK-QWERTYCMD';
+export const keyboardLayouts: readonly KeyboardLayoutId[];
+/**
+ * Selects the keyboard layout the user types with, as switching input sources does: the next
+ * TISCopyCurrent...InputSource answers it. Key codes stay positions: `hid.keyDown` is unaffected.
+ * A TypeError for a non-string, a RangeError for a layout the desktop does not have.
+ */
+export function setKeyboardLayout(id: KeyboardLayoutId): void;
+/** The selected layout ("com.apple.keylayout.US" after `reset()`). */
+export function keyboardLayout(): KeyboardLayoutId;

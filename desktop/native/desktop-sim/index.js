@@ -552,6 +552,20 @@ function probeTap(options = {}) {
   });
 }
 
+// The keyboard layouts the desktop has (text input source identifiers), U.S. first.
+const keyboardLayouts = Object.freeze(native.keyboardLayoutIds());
+
+// Selects the layout the user types with, as switching input sources does: the next
+// TISCopyCurrent...InputSource answers it. Key codes stay positions (hid.keyDown is unaffected).
+function setKeyboardLayout(id) {
+  const where = 'setKeyboardLayout(id)';
+  if (typeof id !== 'string') throw new TypeError(`${where}: id must be a string`);
+  if (!keyboardLayouts.includes(id)) {
+    throw new RangeError(`${where}: no keyboard layout '${id}' (one of ${keyboardLayouts.join(', ')})`);
+  }
+  native.setKeyboardLayout(id);
+}
+
 module.exports = Object.freeze({
   reset: () => native.reset(),
   hid,
@@ -604,4 +618,8 @@ module.exports = Object.freeze({
   failEventCreation(n) {
     native.failEventCreation(checkInteger('failEventCreation(n)', 'n', n, 0, 0xffffffff));
   },
+  // The keyboard layout selected (U.S. after reset()), and the ones there are.
+  setKeyboardLayout,
+  keyboardLayout: () => native.keyboardLayout(),
+  keyboardLayouts,
 });

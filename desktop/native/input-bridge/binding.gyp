@@ -30,6 +30,10 @@
               "-framework CoreFoundation",
               "-framework CoreGraphics",
               "-framework ApplicationServices",
+              # The text input sources and the keyboard type (HIToolbox, through Carbon) and key
+              # translation (CarbonCore, through CoreServices).
+              "-framework Carbon",
+              "-framework CoreServices",
               "-framework AppKit",
               "-framework Foundation"
             ]

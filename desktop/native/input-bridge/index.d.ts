@@ -115,9 +115,12 @@ export type KeyName =
 /**
  * Presses and releases a named key ("return", "pagedown", "f5", "a", ";", ...; ASCII letters in
  * any case) with the modifiers as flags of both events (names in any case; other elements are
- * skipped). False, posting nothing, when the key name is unknown. Throws TypeError
- * "postKey(key, modifiers?)" when key is not a string, and passes on an error thrown while a
- * modifier is read (nothing is posted then).
+ * skipped). A name that stands for a character posts the key that gives it on the current
+ * keyboard layout (in the Command layer with "cmd"), with Shift or, without "cmd", Option added
+ * when the layout needs them; a character no key gives posts its U.S. position. Keys of a
+ * worker's script thread follow the layout the main thread read last. False, posting nothing,
+ * when the key name is unknown. Throws TypeError "postKey(key, modifiers?)" when key is not a
+ * string, and passes on an error thrown while a modifier is read (nothing is posted then).
  */
 export function postKey(
   key: OrAnyString<KeyName>,

@@ -2,6 +2,7 @@
 // It includes only the public umbrella headers, so the same file compiles against the macOS SDK
 // and against desktop-sim: a stand-in that drifts from the platform breaks its own build.
 #include <ApplicationServices/ApplicationServices.h>
+#include <Carbon/Carbon.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -569,5 +570,81 @@ static_assert(!std::is_convertible<int, AXError>::value, "an int is no AXError")
 // AXValue.h
 static_assert(AllOf<AXValueType>(kAXValueTypeCGPoint, kAXValueTypeCGSize, kAXValueTypeAXError,
                                  kAXValueTypeIllegal));
+
+// Keyboard layouts: CFData (CFData.h), the text input sources (HIToolbox's TextInputSources.h),
+// the Carbon modifier bits and the keyboard type (HIToolbox's Events.h), key translation
+// (CarbonCore's UnicodeUtilities.h and MacErrors.h, MacTypes.h).
+static_assert(kSame<CFDataRef, const struct __CFData*>);
+static_assert(kSame<CFMutableDataRef, struct __CFData*>);
+static_assert(kSame<decltype(&CFDataGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&CFDataCreate), CFDataRef (*)(CFAllocatorRef, const UInt8*, CFIndex)>);
+static_assert(kSame<decltype(&CFDataGetLength), CFIndex (*)(CFDataRef)>);
+static_assert(kSame<decltype(&CFDataGetBytePtr), const UInt8* (*)(CFDataRef)>);
+static_assert(kSame<decltype(&CFRunLoopGetMain), CFRunLoopRef (*)()>);
+
+static_assert(kSame<TISInputSourceRef, struct __TISInputSource*>);
+static_assert(kSame<decltype(&TISInputSourceGetTypeID), CFTypeID (*)()>);
+static_assert(kSame<decltype(&TISCopyCurrentKeyboardInputSource), TISInputSourceRef (*)()>);
+static_assert(kSame<decltype(&TISCopyCurrentKeyboardLayoutInputSource), TISInputSourceRef (*)()>);
+static_assert(
+    kSame<decltype(&TISCopyCurrentASCIICapableKeyboardInputSource), TISInputSourceRef (*)()>);
+static_assert(
+    kSame<decltype(&TISCopyCurrentASCIICapableKeyboardLayoutInputSource), TISInputSourceRef (*)()>);
+static_assert(
+    kSame<decltype(&TISGetInputSourceProperty), void* (*)(TISInputSourceRef, CFStringRef)>);
+static_assert(kSame<decltype(kTISPropertyInputSourceID), const CFStringRef>);
+static_assert(kSame<decltype(kTISPropertyLocalizedName), const CFStringRef>);
+static_assert(kSame<decltype(kTISPropertyUnicodeKeyLayoutData), const CFStringRef>);
+
+static_assert(kSame<EventModifiers, UInt16>);
+static_assert(kSame<decltype(&LMGetKbdType), UInt8 (*)()>);
+// Anonymous enums of non-negative constants: unsigned int on both compilers.
+static_assert(EnumOver<decltype(cmdKey), unsigned int>());
+static_assert(EnumOver<decltype(cmdKeyBit), unsigned int>());
+static_assert(cmdKeyBit == 8 && shiftKeyBit == 9 && alphaLockBit == 10 && optionKeyBit == 11 &&
+              controlKeyBit == 12 && rightShiftKeyBit == 13 && rightOptionKeyBit == 14 &&
+              rightControlKeyBit == 15 && activeFlagBit == 0 && btnStateBit == 7);
+static_assert(cmdKey == 0x100 && shiftKey == 0x200 && alphaLock == 0x400 && optionKey == 0x800 &&
+              controlKey == 0x1000 && rightShiftKey == 0x2000 && rightOptionKey == 0x4000 &&
+              rightControlKey == 0x8000 && activeFlag == 1 && btnState == 0x80);
+
+static_assert(kSame<OSStatus, SInt32>);
+static_assert(kSame<OptionBits, UInt32>);
+static_assert(noErr == 0 && paramErr == -50 && kUCOutputBufferTooSmall == -25340);
+static_assert(std::is_signed<std::underlying_type_t<decltype(paramErr)>>::value);
+static_assert(kSame<UCKeyOutput, UInt16> && kSame<UCKeyCharSeq, UInt16>);
+static_assert(EnumOver<decltype(kUCKeyActionDown), unsigned int>());
+static_assert(EnumOver<decltype(kUCKeyTranslateNoDeadKeysMask), unsigned int>());
+static_assert(kUCKeyActionDown == 0 && kUCKeyActionUp == 1 && kUCKeyActionAutoKey == 2 &&
+              kUCKeyActionDisplay == 3);
+static_assert(kUCKeyTranslateNoDeadKeysBit == 0 && kUCKeyTranslateNoDeadKeysMask == 1,
+              "the option is the mask; the bit's number is 0, which is no option");
+static_assert(kUCKeyOutputStateIndexMask == 0x4000 && kUCKeyOutputSequenceIndexMask == 0x8000 &&
+              kUCKeyOutputTestForIndexMask == 0xC000 && kUCKeyOutputGetIndexMask == 0x3FFF);
+static_assert(kUCKeyStateEntryTerminalFormat == 1 && kUCKeyStateEntryRangeFormat == 2);
+static_assert(kUCKeyLayoutHeaderFormat == 0x1002 && kUCKeyLayoutFeatureInfoFormat == 0x2001 &&
+              kUCKeyModifiersToTableNumFormat == 0x3001 && kUCKeyToCharTableIndexFormat == 0x4001 &&
+              kUCKeyStateRecordsIndexFormat == 0x5001 && kUCKeyStateTerminatorsFormat == 0x6001 &&
+              kUCKeySequenceDataIndexFormat == 0x7001);
+// The resource's records, as a 'uchr' lays them out: packed to two bytes.
+static_assert(alignof(UCKeyboardLayout) == 2 && alignof(UCKeyStateRecord) == 2);
+static_assert(sizeof(UCKeyboardTypeHeader) == 28);
+static_assert(offsetof(UCKeyboardLayout, keyboardTypeCount) == 8 &&
+              offsetof(UCKeyboardLayout, keyboardTypeList) == 12 && sizeof(UCKeyboardLayout) == 40);
+static_assert(sizeof(UCKeyLayoutFeatureInfo) == 8);
+static_assert(offsetof(UCKeyModifiersToTableNum, tableNum) == 8 &&
+              sizeof(UCKeyModifiersToTableNum) == 10);
+static_assert(offsetof(UCKeyToCharTableIndex, keyToCharTableOffsets) == 8 &&
+              sizeof(UCKeyToCharTableIndex) == 12);
+static_assert(offsetof(UCKeyStateRecordsIndex, keyStateRecordOffsets) == 4 &&
+              sizeof(UCKeyStateRecordsIndex) == 8);
+static_assert(offsetof(UCKeyStateTerminators, keyStateTerminators) == 4 &&
+              sizeof(UCKeyStateTerminators) == 6);
+static_assert(sizeof(UCKeySequenceDataIndex) == 6);
+static_assert(offsetof(UCKeyStateRecord, stateEntryData) == 8 && sizeof(UCKeyStateRecord) == 12);
+static_assert(sizeof(UCKeyStateEntryTerminal) == 4 && sizeof(UCKeyStateEntryRange) == 8);
+static_assert(kSame<decltype(&UCKeyTranslate),
+                    OSStatus (*)(const UCKeyboardLayout*, UInt16, UInt16, UInt32, UInt32,
+                                 OptionBits, UInt32*, UniCharCount, UniCharCount*, UniChar*)>);
 
 }  // namespace

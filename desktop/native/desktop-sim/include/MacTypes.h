@@ -14,6 +14,13 @@ typedef signed int SInt32;
 typedef unsigned long long UInt64;
 typedef signed long long SInt64;
 
+// Result codes of the Carbon-era calls: 0 is noErr, negative values are errors.
+typedef SInt32 OSStatus;
+typedef UInt32 OptionBits;
+enum {
+  noErr = 0,
+};
+
 typedef UInt16 UniChar;
 typedef unsigned long UniCharCount;
 

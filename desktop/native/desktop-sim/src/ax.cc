@@ -435,10 +435,6 @@ pid_t AnsweringPid(const Target& target, const std::string& name) {
   return IsFocusAttribute(name) ? target.element->world->focused_pid : 0;
 }
 
-bool OnMainThread() {
-  return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
-}
-
 // Lock held. Waits until deadline or until the hung applications change (a hang ended, a
 // reset); true when the deadline came.
 bool WaitUntil(Lock& lock, Clock::time_point deadline) {

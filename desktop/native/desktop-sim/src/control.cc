@@ -35,6 +35,7 @@ void desktop_sim_reset(void) {
   desktop_sim::ResetKeyboard();
   desktop_sim::ResetAccessibility();
   desktop_sim::ResetPermissions();
+  desktop_sim::ResetKeyboardLayouts();
 }
 
 bool desktop_sim_hid_send(const desktop_sim_event* event) {

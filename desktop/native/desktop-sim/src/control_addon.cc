@@ -682,6 +682,29 @@ Napi::Value AxSetItemLatency(const Napi::CallbackInfo& info) {
   return info.Env().Undefined();
 }
 
+// --- keyboard layouts ---
+
+Napi::Value SetKeyboardLayout(const Napi::CallbackInfo& info) {
+  if (info.Length() < 1 || !info[0].IsString()) {
+    ThrowType(info.Env(), "internal: id");
+    return info.Env().Null();
+  }
+  const std::string id = info[0].As<Napi::String>().Utf8Value();
+  return Napi::Boolean::New(info.Env(), desktop_sim_set_keyboard_layout(id.c_str()));
+}
+
+Napi::Value KeyboardLayout(const Napi::CallbackInfo& info) {
+  return Napi::String::New(info.Env(), desktop_sim_keyboard_layout());
+}
+
+Napi::Value KeyboardLayoutIds(const Napi::CallbackInfo& info) {
+  Napi::Array ids = Napi::Array::New(info.Env());
+  for (uint32_t i = 0; i < desktop_sim_keyboard_layout_count(); ++i) {
+    ids.Set(i, desktop_sim_keyboard_layout_id(i));
+  }
+  return ids;
+}
+
 struct Export {
   const char* name;
   Napi::Value (*function)(const Napi::CallbackInfo&);
@@ -737,6 +760,9 @@ constexpr Export kExports[] = {
     {"axWrites", AxWrites},
     {"axStats", AxStats},
     {"axSetItemLatency", AxSetItemLatency},
+    {"setKeyboardLayout", SetKeyboardLayout},
+    {"keyboardLayout", KeyboardLayout},
+    {"keyboardLayoutIds", KeyboardLayoutIds},
 };
 
 Napi::Object Init(Napi::Env env, Napi::Object exports) {

@@ -38,6 +38,8 @@ constexpr CFTypeID kArrayTypeId = 19;
 constexpr CFTypeID kNumberTypeId = 22;
 constexpr CFTypeID kAxElementTypeId = 301;
 constexpr CFTypeID kAxValueTypeId = 302;
+constexpr CFTypeID kDataTypeId = 20;
+constexpr CFTypeID kTisTypeId = 303;
 
 const char* TypeName(CFTypeID type);
 
@@ -192,7 +194,7 @@ enum class Misuse {
   kNullArgument,
   kBadArgument,
   kCallbackResult,
-  kWrongThread,  // an accessibility request to this process's own element off its main thread
+  kWrongThread,  // a call that the platform serves on the main thread only, made off it
   kCount,
 };
 
@@ -309,6 +311,8 @@ bool IsCommonModes(const __CFString* mode);
 
 // A program-owned string with these units (lock held).
 __CFString* MakeString(const std::u16string& units);
+// The UTF-16 form of well-formed UTF-8 text; empty for anything else.
+std::u16string Utf16FromUtf8(const char* text);
 
 // --- arrays, numbers and accessibility objects (values.cc, ax.cc; lock held) ---
 // Gives up what the object holds (an array its items, an element its desktop).
@@ -383,6 +387,17 @@ void DisableByTimeout(const std::shared_ptr<Tap>& tap);
 // Lock included: what each keyboard event carries, and the combined session state.
 CGEventFlags KeyboardModifierFlags();
 void ResetKeyboard();
+
+// --- threads ---
+// True on the process's main thread (the one whose thread id is the process id): the thread the
+// platform's main-thread-only services must be called on.
+bool OnMainThread();
+
+// --- keyboard layouts and text input sources (text_input_sources.cc; lock held) ---
+// The selected layout back to U.S.
+void ResetKeyboardLayouts();
+// The length of the CFData whose bytes start at bytes, or -1 when no live CFData starts there.
+CFIndex DataLengthAt(const void* bytes);
 
 // --- the HID system (takes the lock itself) ---
 uint64_t SendEvents(const desktop_sim_event& hardware, uint64_t count);

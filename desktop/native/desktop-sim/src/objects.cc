@@ -34,7 +34,8 @@ constexpr TypeNameRow kTypeNames[] = {
     {kEventTypeId, "CGEvent"},         {kArrayTypeId, "CFArray"},
     {kNumberTypeId, "CFNumber"},       {kAxElementTypeId, "AXUIElement"},
     {kAxValueTypeId, "AXValue"},       {kDictionaryTypeId, "CFDictionary"},
-    {kNullTypeId, "CFNull"},
+    {kNullTypeId, "CFNull"},           {kDataTypeId, "CFData"},
+    {kTisTypeId, "TISInputSource"},
 };
 
 bool EnvFlag(const char* name) {

@@ -3,11 +3,19 @@
 // from any thread.
 #include "internal.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cmath>
 
 namespace desktop_sim {
 namespace {
+
+// The main thread's run loop, once anyone asked for it: made by the main thread's first
+// CFRunLoopGetCurrent, or by a CFRunLoopGetMain on another thread, in which case the main thread
+// takes it up as its own when it first asks. Lock held.
+__CFRunLoop* g_main_loop = nullptr;
 
 // The thread's own hold on its run loop. Dropped when the thread ends, so that a loop nobody
 // else retained is freed with its thread, as on macOS, and later calls on it are use after free.
@@ -16,6 +24,7 @@ struct ThreadHold {
   ~ThreadHold() {
     if (loop == nullptr) return;
     Lock lock(S().mu);
+    if (loop == g_main_loop) g_main_loop = nullptr;
     loop->owner_alive = false;
     __CFRunLoop* held = loop;
     loop = nullptr;
@@ -57,10 +66,26 @@ Clock::time_point DeadlineAfter(CFTimeInterval seconds) {
          std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
 }
 
+// Lock held. A loop held by its thread (the system's reference), not yet running.
+__CFRunLoop* NewRunLoop() {
+  auto* loop = new __CFRunLoop();
+  loop->owner_alive = true;
+  loop->stop_pending = false;
+  loop->run_depth = 0;
+  InitObject(loop, kRunLoopTypeId, false);  // the thread's hold
+  return loop;
+}
+
 }  // namespace
 
 __CFRunLoop* CurrentLoopIfAny() {
   return t_hold.loop;
+}
+
+// Linux gives the process's first thread the process id as its thread id. Asked once per thread.
+bool OnMainThread() {
+  thread_local const bool main = static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
+  return main;
 }
 
 bool LoopHoldsSource(const __CFRunLoop* loop, const __CFRunLoopSource* source) {
@@ -167,14 +192,22 @@ CFRunLoopRef CFRunLoopGetCurrent(void) {
   desktop_sim::ThreadHold& hold = desktop_sim::t_hold;
   if (hold.loop != nullptr) return hold.loop;
   Lock lock(S().mu);
-  auto* loop = new __CFRunLoop();
+  const bool main = desktop_sim::OnMainThread();
+  __CFRunLoop* loop = main ? desktop_sim::g_main_loop : nullptr;
+  if (loop == nullptr) loop = desktop_sim::NewRunLoop();
   loop->owner = std::this_thread::get_id();
-  loop->owner_alive = true;
-  loop->stop_pending = false;
-  loop->run_depth = 0;
-  desktop_sim::InitObject(loop, desktop_sim::kRunLoopTypeId, false);  // the thread's hold
+  if (main) desktop_sim::g_main_loop = loop;
   hold.loop = loop;
   return loop;
+}
+
+CFRunLoopRef CFRunLoopGetMain(void) {
+  if (desktop_sim::OnMainThread()) return CFRunLoopGetCurrent();
+  Lock lock(S().mu);
+  // Made here for the main thread, which holds it from now on (its owner is recorded when the
+  // main thread first asks for its current loop).
+  if (desktop_sim::g_main_loop == nullptr) desktop_sim::g_main_loop = desktop_sim::NewRunLoop();
+  return desktop_sim::g_main_loop;
 }
 
 CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,

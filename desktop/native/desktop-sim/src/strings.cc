@@ -286,6 +286,12 @@ __CFString* MakeString(const std::u16string& units) {
   return NewString(units, false);
 }
 
+std::u16string Utf16FromUtf8(const char* text) {
+  std::u16string units;
+  if (!DecodeUtf8(reinterpret_cast<const UInt8*>(text), std::strlen(text), &units)) units.clear();
+  return units;
+}
+
 std::u16string Utf16Of(const __CFString* string) {
   return std::u16string(string->units, string->units + string->length);
 }

@@ -175,6 +175,9 @@ void FreeValuePayload(Object* object) {
     case kDictionaryTypeId:
       FreeDictionaryPayload(static_cast<__CFDictionary*>(object));
       break;
+    case kDataTypeId:
+      FreeDataPayload(static_cast<__CFData*>(object));
+      break;
     default:
       break;
   }
@@ -197,8 +200,11 @@ void DestroyValueObject(Object* object) {
     case kAxElementTypeId:
       delete static_cast<__AXUIElement*>(object);
       break;
+    case kDataTypeId:
+      delete static_cast<__CFData*>(object);
+      break;
     default:
-      break;  // the remaining types exist only as immortal statics
+      break;  // the remaining types exist only as immortal statics, or live for the process
   }
 }
 
@@ -218,6 +224,8 @@ bool ValuesEqual(const Object* a, const Object* b) {
       auto* eb = static_cast<const __AXUIElement*>(b);
       return ea->world == eb->world && ea->node == eb->node && ea->pid == eb->pid;
     }
+    case kDataTypeId:
+      return static_cast<const __CFData*>(a)->bytes == static_cast<const __CFData*>(b)->bytes;
     default:
       return false;
   }
@@ -231,6 +239,13 @@ CFHashCode ValueHash(const Object* object) {
       auto* element = static_cast<const __AXUIElement*>(object);
       return std::hash<const void*>()(element->world.get()) * 31 +
              static_cast<CFHashCode>(element->node) * 7919 + static_cast<CFHashCode>(element->pid);
+    }
+    case kDataTypeId: {
+      CFHashCode hash = 1469598103934665603ull;  // FNV-1a over the bytes
+      for (UInt8 byte : static_cast<const __CFData*>(object)->bytes) {
+        hash = (hash ^ byte) * 1099511628211ull;
+      }
+      return hash;
     }
     default:
       return std::hash<const void*>()(object);

@@ -27,6 +27,12 @@ struct __CFDictionary : desktop_sim::Object {
   std::vector<std::pair<const void*, const void*>> entries;
 };
 
+// Immutable bytes. Their address stays put for the object's life (CFDataGetBytePtr hands it
+// out), so the vector is never resized after creation.
+struct __CFData : desktop_sim::Object {
+  std::vector<UInt8> bytes;
+};
+
 struct __CFNumber : desktop_sim::Object {
   CFNumberType number_type;
   bool is_float;
@@ -67,6 +73,10 @@ __AXValue* NewAxValue(AXValueType type, const void* data);
 __AXUIElement* NewElement(std::shared_ptr<AxWorld> world, int32_t node, pid_t pid,
                           bool program_owned);
 bool IsFloatNumberType(CFNumberType type);
+// A data object holding a copy of the bytes, program-owned or held by the system.
+__CFData* NewData(const UInt8* bytes, size_t length, bool program_owned);
+// What freeing a data object gives up: its bytes stop being a known layout address (data.cc).
+void FreeDataPayload(__CFData* data);
 // Gives up the keys and values a dictionary holds (dictionary.cc).
 void FreeDictionaryPayload(__CFDictionary* dictionary);
 

@@ -9,6 +9,7 @@
 // through atomics only; the tap thread never waits for a script thread.
 
 #include <ApplicationServices/ApplicationServices.h>
+#include <Carbon/Carbon.h>
 
 #include <napi.h>
 #include <pthread.h>
@@ -559,9 +560,29 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
-// Whole-text comparison: a name with an embedded NUL matches nothing.
+// Whole-text comparison: a name with an embedded NUL matches nothing. Stops at the first byte
+// that differs, so a scan of the key table costs about one byte per entry.
 bool SameText(const std::string& text, const char* name) {
-  return text.size() == std::strlen(name) && std::memcmp(text.data(), name, text.size()) == 0;
+  size_t i = 0;
+  for (; i < text.size(); ++i) {
+    if (name[i] == '\0' || name[i] != text[i]) return false;
+  }
+  return name[i] == '\0';
+}
+
+// Longer than any key or modifier name, so that a text cut to it matches no name, as the whole
+// text would not.
+constexpr size_t kNameTextBytes = 32;
+
+// The UTF-8 text of a script string that names a key or a modifier, read in one call; a longer
+// text is cut, and still matches nothing.
+std::string NameText(const Napi::Value& value) {
+  char buffer[kNameTextBytes];
+  size_t length = 0;
+  if (napi_get_value_string_utf8(value.Env(), value, buffer, sizeof buffer, &length) != napi_ok) {
+    return std::string();
+  }
+  return std::string(buffer, length);
 }
 
 CGKeyCode KeyCodeForName(const std::string& name) {
@@ -673,6 +694,192 @@ CGEventFlags ModifierFlag(const std::string& name) {
     if (SameText(lower, entry.name)) return entry.flag;
   }
   return 0;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Keyboard layouts. Key codes are positions, and applications match a shortcut against the
+// character the active layout gives for the key under the modifiers held: on a French layout
+// the U.S. W key types z, so Command with the U.S. Z key would be Command-W. A name that stands
+// for a character is therefore resolved through the layout the user types with, read from the
+// text input sources, translated key by key with UCKeyTranslate. Names of keys that type no
+// character (return, f5, left, ...) keep their fixed codes, and so does a character that no key
+// of the layout gives (Latin letters on a Cyrillic layout): it goes to its U.S. position, as
+// before.
+//
+// The text input source calls are main-thread only; current macOS traps in dispatch_assert_queue
+// when another thread makes them. Only the main thread reads the layout. It publishes what it
+// resolved, and a script thread of a worker uses that, or the U.S. positions when the main
+// thread has never resolved a layout; a worker cannot see a switch the main thread has not yet
+// read.
+
+// The characters the key names stand for; a character's index here is its slot in the tables.
+constexpr char kLayoutCharacters[] = "abcdefghijklmnopqrstuvwxyz0123456789/.,-=;'\\`[]";
+constexpr size_t kLayoutCharacterCount = sizeof kLayoutCharacters - 1;
+
+struct CharacterName {
+  const char* name;
+  char character;
+};
+
+// The names that spell a character out; a one-character name is its own character.
+constexpr CharacterName kCharacterNames[] = {
+    {"slash", '/'}, {"period", '.'},      {"comma", ','},        {"minus", '-'},
+    {"equal", '='}, {"semicolon", ';'},   {"quote", '\''},       {"backslash", '\\'},
+    {"grave", '`'}, {"leftbracket", '['}, {"rightbracket", ']'},
+};
+
+// The slot of the character a key name of the table stands for, or kLayoutCharacterCount for a
+// key that types none.
+size_t LayoutSlotOfName(const std::string& lowerName) {
+  char character = 0;
+  if (lowerName.size() == 1) {
+    character = lowerName[0];
+  } else {
+    for (const CharacterName& entry : kCharacterNames) {
+      if (SameText(lowerName, entry.name)) character = entry.character;
+    }
+  }
+  const char* found = character != 0 ? std::strchr(kLayoutCharacters, character) : nullptr;
+  return found != nullptr ? static_cast<size_t>(found - kLayoutCharacters) : kLayoutCharacterCount;
+}
+
+// Which layers a key is looked for in, in order, and the modifiers a key found there needs on
+// top of the named ones. With Command the Command layer counts (on "Dvorak - QWERTY" it has the
+// U.S. positions); a character that needs Shift there takes Shift, as on any Mac, where
+// Command-? is Command-Shift-/. Without Command the character may also need Option (a German
+// [ is Option-5). A shortcut never gets Option added: Command-Option is another shortcut.
+struct LayoutLayer {
+  UInt32 modifierState;  // UCKeyTranslate's: Carbon's modifier bits shifted down by 8
+  CGEventFlags added;
+};
+
+constexpr LayoutLayer kTypingLayers[] = {
+    {0, 0},
+    {shiftKey >> 8, kCGEventFlagMaskShift},
+    {optionKey >> 8, kCGEventFlagMaskAlternate},
+    {(shiftKey | optionKey) >> 8, kCGEventFlagMaskShift | kCGEventFlagMaskAlternate},
+};
+constexpr LayoutLayer kCommandLayers[] = {
+    {cmdKey >> 8, 0},
+    {(cmdKey | shiftKey) >> 8, kCGEventFlagMaskShift},
+};
+enum LayoutFamily : size_t { kTypingFamily, kCommandFamily, kFamilyCount };
+
+// The main block, up to kVK_ANSI_Grave. The keypad gives the same digits and signs on every
+// layout and is never chosen over it.
+constexpr UInt16 kLastLayoutKey = 50;
+
+// A resolved key in one word, so that a worker's script thread reads it whole: the key code in
+// the low 16 bits, Shift and Option to add, and a mark that the slot is resolved. Written by the
+// main thread only; relaxed order is enough, each slot standing alone (a worker reading during
+// an update gets the slot as one layout or the other resolved it).
+constexpr uint32_t kSlotResolved = 1u << 31;
+constexpr uint32_t kSlotAddShift = 1u << 16;
+constexpr uint32_t kSlotAddOption = 1u << 17;
+std::atomic<uint32_t> g_layoutSlots[kFamilyCount][kLayoutCharacterCount];
+
+// The layout the slots hold, by identity: the input source and the keyboard type. A source
+// object "unambiguously (within a single process) represents a text input source"
+// (TextInputSources.h), and its layout data is the source's own, so the same object is the same
+// layout. Main thread only.
+struct LayoutIdentity {
+  const void* source;
+  UInt32 keyboardType;
+};
+LayoutIdentity g_resolvedLayout{nullptr, 0};
+
+uint32_t PackSlot(UInt16 code, CGEventFlags added) {
+  return kSlotResolved | code | ((added & kCGEventFlagMaskShift) != 0 ? kSlotAddShift : 0) |
+         ((added & kCGEventFlagMaskAlternate) != 0 ? kSlotAddOption : 0);
+}
+
+// The one character the key gives in the layer, or 0. Dead keys give their accent (no dead-key
+// state is entered: the option is the mask, the bit's number would be no option).
+UniChar LayoutCharacter(const UCKeyboardLayout* layout, UInt16 code, UInt32 modifierState,
+                        UInt32 keyboardType) {
+  UInt32 deadKeyState = 0;
+  UniChar units[4];
+  UniCharCount length = 0;
+  const OSStatus status =
+      UCKeyTranslate(layout, code, kUCKeyActionDown, modifierState, keyboardType,
+                     kUCKeyTranslateNoDeadKeysMask, &deadKeyState, 4, &length, units);
+  return status == noErr && length == 1 ? units[0] : 0;
+}
+
+template <size_t N>
+void ResolveFamily(const UCKeyboardLayout* layout, UInt32 keyboardType,
+                   const LayoutLayer (&layers)[N], LayoutFamily family) {
+  uint32_t slots[kLayoutCharacterCount] = {};
+  for (const LayoutLayer& layer : layers) {
+    for (UInt16 code = 0; code <= kLastLayoutKey; ++code) {
+      const UniChar character = LayoutCharacter(layout, code, layer.modifierState, keyboardType);
+      const char* found = character > 0 && character < 0x80
+                              ? std::strchr(kLayoutCharacters, static_cast<char>(character))
+                              : nullptr;
+      if (found == nullptr) continue;
+      uint32_t& slot = slots[found - kLayoutCharacters];
+      if (slot == 0) slot = PackSlot(code, layer.added);
+    }
+  }
+  for (size_t i = 0; i < kLayoutCharacterCount; ++i) {
+    g_layoutSlots[family][i].store(slots[i], std::memory_order_relaxed);
+  }
+}
+
+void ClearLayoutSlots() {
+  for (auto& family : g_layoutSlots) {
+    for (std::atomic<uint32_t>& slot : family) slot.store(0, std::memory_order_relaxed);
+  }
+}
+
+// Main thread: reads which layout is in use and resolves the slots again when it is another
+// one than last time. A layout without Unicode layout data (or no layout at all) leaves every
+// slot unresolved.
+void RefreshLayoutSlots() {
+  TISInputSourceRef source = TISCopyCurrentKeyboardLayoutInputSource();
+  const LayoutIdentity now{source, LMGetKbdType()};
+  if (now.source != g_resolvedLayout.source || now.keyboardType != g_resolvedLayout.keyboardType) {
+    const auto data = source != nullptr ? static_cast<CFDataRef>(TISGetInputSourceProperty(
+                                              source, kTISPropertyUnicodeKeyLayoutData))
+                                        : nullptr;
+    if (data != nullptr) {
+      // The data belongs to the source: it is read only while the reference is held.
+      const auto* layout = reinterpret_cast<const UCKeyboardLayout*>(CFDataGetBytePtr(data));
+      ResolveFamily(layout, now.keyboardType, kTypingLayers, kTypingFamily);
+      ResolveFamily(layout, now.keyboardType, kCommandLayers, kCommandFamily);
+    } else {
+      ClearLayoutSlots();
+    }
+    g_resolvedLayout = now;
+  }
+  if (source != nullptr) CFRelease(source);
+}
+
+// A thread is the main thread for its whole life: asked once per thread.
+bool OnMainThread() {
+  thread_local const bool main = CFRunLoopGetCurrent() == CFRunLoopGetMain();
+  return main;
+}
+
+struct LayoutKey {
+  CGKeyCode code;
+  CGEventFlags flags;
+};
+
+// The key and flags to post for a name of the table and the named modifiers: the key the
+// layout in use gives the name's character on, else the table's code.
+LayoutKey KeyOnLayout(const std::string& name, CGKeyCode tableCode, CGEventFlags flags) {
+  const size_t slot = LayoutSlotOfName(AsciiLower(name));
+  if (slot == kLayoutCharacterCount) return {tableCode, flags};
+  if (OnMainThread()) RefreshLayoutSlots();
+  const LayoutFamily family =
+      (flags & kCGEventFlagMaskCommand) != 0 ? kCommandFamily : kTypingFamily;
+  const uint32_t packed = g_layoutSlots[family][slot].load(std::memory_order_relaxed);
+  if ((packed & kSlotResolved) == 0) return {tableCode, flags};
+  CGEventFlags added = 0;
+  if ((packed & kSlotAddShift) != 0) added |= kCGEventFlagMaskShift;
+  if ((packed & kSlotAddOption) != 0) added |= kCGEventFlagMaskAlternate;
+  return {static_cast<CGKeyCode>(packed & 0xFFFF), flags | added};
 }
 
 const MouseButtonRow& MouseButtonNamed(const std::string& name) {
@@ -806,15 +1013,38 @@ bool OwnIndices(Napi::Env env, const Napi::Array& array, uint32_t length,
 // ORs in the flag of each modifier name the array holds; unknown and non-string elements are
 // skipped. Stops at the first element that cannot be read (a throwing getter): false, with that
 // exception pending, so the caller posts nothing.
+bool ReadModifierAt(const Napi::Array& modifiers, uint32_t index, CGEventFlags* flags) {
+  const Napi::Value element = modifiers.Get(index);
+  if (element.IsEmpty()) return false;
+  if (element.IsString()) *flags |= ModifierFlag(NameText(element));
+  return true;
+}
+
+// Arrays up to this length (every modifier list a caller writes) are asked index by index,
+// which costs less than listing their keys.
+constexpr uint32_t kShortArrayLength = 8;
+
 bool ReadModifierFlags(Napi::Env env, const Napi::Array& modifiers, CGEventFlags* flags) {
   const uint32_t length = modifiers.Length();
+  if (length <= kShortArrayLength) {
+    for (uint32_t index = 0; index < length; ++index) {
+      // Node-API names own properties by string: the canonical index string is the element.
+      const char digit = static_cast<char>('0' + index);
+      napi_value key = nullptr;
+      bool own = false;
+      if (napi_create_string_latin1(env, &digit, 1, &key) != napi_ok ||
+          napi_has_own_property(env, modifiers, key, &own) != napi_ok) {
+        Napi::Error::New(env).ThrowAsJavaScriptException();
+        return false;
+      }
+      if (own && !ReadModifierAt(modifiers, index, flags)) return false;
+    }
+    return true;
+  }
   std::vector<uint32_t> indices;
   if (!OwnIndices(env, modifiers, length, &indices)) return false;
   for (uint32_t index : indices) {
-    const Napi::Value element = modifiers.Get(index);
-    if (element.IsEmpty()) return false;
-    if (!element.IsString()) continue;
-    *flags |= ModifierFlag(element.As<Napi::String>().Utf8Value());
+    if (!ReadModifierAt(modifiers, index, flags)) return false;
   }
   return true;
 }
@@ -832,17 +1062,19 @@ Napi::Value PostKey(const Napi::CallbackInfo& info) {
   if (info.Length() < 1 || !info[0].IsString()) {
     return RaiseTypeError(env, "postKey(key, modifiers?)");
   }
-  const CGKeyCode code = KeyCodeForName(info[0].As<Napi::String>().Utf8Value());
+  const std::string name = NameText(info[0]);
+  const CGKeyCode code = KeyCodeForName(name);
   if (code == kNoKeyCode) return Napi::Boolean::New(env, false);
   CGEventFlags flags = 0;
   if (info.Length() >= 2 && info[1].IsArray()) {
     // A modifier that could not be read must not turn a shortcut into a plain key press.
     if (!ReadModifierFlags(env, info[1].As<Napi::Array>(), &flags)) return env.Null();
   }
-  CGEventRef down = CGEventCreateKeyboardEvent(nullptr, code, true);
-  CGEventRef up = CGEventCreateKeyboardEvent(nullptr, code, false);
-  if (down != nullptr) PostKeyEvent(down, flags);
-  if (up != nullptr) PostKeyEvent(up, flags);
+  const LayoutKey key = KeyOnLayout(name, code, flags);
+  CGEventRef down = CGEventCreateKeyboardEvent(nullptr, key.code, true);
+  CGEventRef up = CGEventCreateKeyboardEvent(nullptr, key.code, false);
+  if (down != nullptr) PostKeyEvent(down, key.flags);
+  if (up != nullptr) PostKeyEvent(up, key.flags);
   return Napi::Boolean::New(env, true);
 }
 

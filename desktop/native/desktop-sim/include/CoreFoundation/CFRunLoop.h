@@ -39,6 +39,8 @@ CF_EXPORT const CFRunLoopMode kCFRunLoopCommonModes;
 CF_EXPORT CFTypeID CFRunLoopGetTypeID(void);
 CF_EXPORT CFTypeID CFRunLoopSourceGetTypeID(void);
 CF_EXPORT CFRunLoopRef CFRunLoopGetCurrent(void);
+// The run loop of the process's main thread, from any thread (borrowed, like the current one).
+CF_EXPORT CFRunLoopRef CFRunLoopGetMain(void);
 CF_EXPORT void CFRunLoopRun(void);
 CF_EXPORT CFRunLoopRunResult CFRunLoopRunInMode(CFRunLoopMode mode, CFTimeInterval seconds,
                                                 Boolean returnAfterSourceHandled);

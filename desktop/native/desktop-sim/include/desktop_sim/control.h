@@ -310,6 +310,19 @@ typedef struct desktop_sim_ax_stats {
 
 DESKTOP_SIM_EXPORT void desktop_sim_ax_stats_get(desktop_sim_ax_stats* out);
 
+// --- keyboard layouts ---
+
+// The text input source the user has selected, by its identifier ("com.apple.keylayout.French"):
+// the next TISCopyCurrent...InputSource answers it. false, and nothing changed, for an identifier
+// the desktop does not have. reset() selects "com.apple.keylayout.US". Key codes stay positions:
+// the simulated keyboard is not affected.
+DESKTOP_SIM_EXPORT bool desktop_sim_set_keyboard_layout(const char* id);
+// The selected layout's identifier (a static string).
+DESKTOP_SIM_EXPORT const char* desktop_sim_keyboard_layout(void);
+// The layouts the desktop has, in a fixed order, U.S. first; NULL beyond the count.
+DESKTOP_SIM_EXPORT size_t desktop_sim_keyboard_layout_count(void);
+DESKTOP_SIM_EXPORT const char* desktop_sim_keyboard_layout_id(size_t index);
+
 #ifdef __cplusplus
 }
 #endif

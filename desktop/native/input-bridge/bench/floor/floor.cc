@@ -1,10 +1,12 @@
 // Floor for the synthetic input benchmark: the same events the addon posts, created, posted
 // and released by a plain native loop in the same process, with no script values in between.
-// Also measures the peak of the malloc heap while a script function runs.
+// Also measures the peak of the malloc heap while a script function runs, and reads the calling
+// thread's CPU clock, so that time taken by other work on a shared machine does not count.
 #include <ApplicationServices/ApplicationServices.h>
 #include <node_api.h>
 
 #include <malloc.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
@@ -32,6 +34,17 @@ void Click(CGPoint point) {
   for (CGEventRef event : {down, up}) {
     if (event == nullptr) continue;
     CGEventSetIntegerValueField(event, kCGMouseEventClickState, 1);
+    PostAndRelease(event);
+  }
+}
+
+// One key press as postKey posts it: a down and an up with the flags set.
+void Press(CGKeyCode code, CGEventFlags flags) {
+  CGEventRef down = CGEventCreateKeyboardEvent(nullptr, code, true);
+  CGEventRef up = CGEventCreateKeyboardEvent(nullptr, code, false);
+  for (CGEventRef event : {down, up}) {
+    if (event == nullptr) continue;
+    CGEventSetFlags(event, flags);
     PostAndRelease(event);
   }
 }
@@ -77,6 +90,23 @@ napi_value Clicks(napi_env env, napi_callback_info info) {
   return Number(env, static_cast<double>(count));
 }
 
+// keys(count, code, flags): count presses of the key, as postKey posts them.
+napi_value Keys(napi_env env, napi_callback_info info) {
+  size_t argc = 3;
+  napi_value argv[3];
+  napi_get_cb_info(env, info, &argc, argv, nullptr, nullptr);
+  int64_t count = 0;
+  uint32_t code = 0;
+  int64_t flags = 0;
+  napi_get_value_int64(env, argv[0], &count);
+  napi_get_value_uint32(env, argv[1], &code);
+  napi_get_value_int64(env, argv[2], &flags);
+  for (int64_t i = 0; i < count; ++i) {
+    Press(static_cast<CGKeyCode>(code), static_cast<CGEventFlags>(flags));
+  }
+  return Number(env, static_cast<double>(count));
+}
+
 // type(text): the text's key events, sliced as postType slices it.
 napi_value Type(napi_env env, napi_callback_info info) {
   size_t argc = 1;
@@ -88,6 +118,13 @@ napi_value Type(napi_env env, napi_callback_info info) {
   napi_get_value_string_utf16(env, text, &units[0], length + 1, nullptr);
   TypeSlices(units);
   return Number(env, static_cast<double>(length));
+}
+
+// threadCpuNs(): the CPU time the calling thread has used, in nanoseconds.
+napi_value ThreadCpuNs(napi_env env, napi_callback_info) {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return Number(env, static_cast<double>(now.tv_sec) * 1e9 + static_cast<double>(now.tv_nsec));
 }
 
 size_t HeapBytes() {
@@ -125,7 +162,11 @@ NAPI_MODULE_INIT() {
     const char* name;
     napi_callback callback;
   };
-  const Entry entries[] = {{"clicks", Clicks}, {"type", Type}, {"peakHeapDuring", PeakHeapDuring}};
+  const Entry entries[] = {{"clicks", Clicks},
+                           {"keys", Keys},
+                           {"type", Type},
+                           {"peakHeapDuring", PeakHeapDuring},
+                           {"threadCpuNs", ThreadCpuNs}};
   for (const Entry& entry : entries) {
     napi_value fn;
     napi_create_function(env, nullptr, 0, entry.callback, nullptr, &fn);
