@@ -2,7 +2,6 @@
 // permission switch, the latency of a round trip to an application, and the log of requests
 // and attribute writes. Also the running-application lookup by pid.
 #include <desktop_sim/running_application.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
