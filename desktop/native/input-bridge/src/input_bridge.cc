@@ -855,7 +855,8 @@ void RefreshLayoutSlots() {
   if (source != nullptr) CFRelease(source);
 }
 
-// A thread is the main thread for its whole life: asked once per thread.
+// The main thread is the one whose run loop is the main run loop (the host's script thread in
+// Node.js and Electron). A thread is the main thread for its whole life: asked once per thread.
 bool OnMainThread() {
   thread_local const bool main = CFRunLoopGetCurrent() == CFRunLoopGetMain();
   return main;
@@ -1366,9 +1367,8 @@ Text CopyAxStringAttr(ResponseBudget& budget, AXUIElementRef element, CFStringRe
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------
-// The one platform branch: the running application's names, whether the host is the active
-// application, and which thread is the main one, from AppKit and pthread on macOS and from the
-// simulated desktop and Linux elsewhere. All of it is answered locally: no application is asked.
+// The one platform branch: the running application's names and whether the host is the active
+// application, from AppKit on macOS and from the simulated desktop elsewhere. All of it is answered locally: no application is asked.
 #if defined(__APPLE__)
 #import <AppKit/AppKit.h>
 namespace {
@@ -1389,14 +1389,9 @@ bool HostIsActive() {
     return [NSRunningApplication currentApplication].active;
   }
 }
-
-bool OnMainThread() {
-  return pthread_main_np() != 0;
-}
 }  // namespace
 #else
 #include <desktop_sim/running_application.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 namespace {
 std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
@@ -1414,11 +1409,6 @@ std::string RunningApplicationText(pid_t pid, bool bundleIdentifier) {
 
 bool HostIsActive() {
   return desktop_sim_running_application_active(getpid());
-}
-
-// Linux gives the main thread the process's id as its thread id.
-bool OnMainThread() {
-  return static_cast<pid_t>(syscall(SYS_gettid)) == getpid();
 }
 }  // namespace
 #endif
