@@ -49,30 +49,30 @@ struct KeyFlagsRange {
 };
 
 constexpr KeyFlagsRange kKeyOwnFlags[] = {
-    {64, 64, kFn},                             // F17
-    {65, 65, kNumericPad},                     // keypad decimal
-    {67, 67, kNumericPad},                     // keypad multiply
-    {69, 69, kNumericPad},                     // keypad plus
-    {71, 71, kFn},                             // keypad clear
-    {75, 76, kNumericPad},                     // keypad divide, enter
-    {78, 78, kNumericPad},                     // keypad minus
-    {79, 80, kFn},                             // F18, F19
-    {81, 89, kNumericPad},                     // keypad equals, 0 to 7
-    {91, 92, kNumericPad},                     // keypad 8, 9
-    {96, 101, kFn},                            // F5, F6, F7, F3, F8, F9
-    {103, 103, kFn},                           // F11
-    {105, 107, kFn},                           // F13, F16, F14
-    {109, 109, kFn},                           // F10
-    {111, 111, kFn},                           // F12
-    {113, 113, kFn},                           // F15
-    {114, 114, kFn | kCGEventFlagMaskHelp},    // Help
-    {115, 122, kFn},                           // Home, Page Up, Forward Delete, F4, End, F2,
-                                               // Page Down, F1
-    {123, 126, kFn | kNumericPad},             // the arrows
-    {129, 131, kFn},                           // volume, mute, Launchpad keys
-    {144, 145, kFn},                           // brightness keys
-    {160, 160, kFn},                           // Mission Control
-    {176, 178, kFn},                           // further system keys
+    {64, 64, kFn},                           // F17
+    {65, 65, kNumericPad},                   // keypad decimal
+    {67, 67, kNumericPad},                   // keypad multiply
+    {69, 69, kNumericPad},                   // keypad plus
+    {71, 71, kFn},                           // keypad clear
+    {75, 76, kNumericPad},                   // keypad divide, enter
+    {78, 78, kNumericPad},                   // keypad minus
+    {79, 80, kFn},                           // F18, F19
+    {81, 89, kNumericPad},                   // keypad equals, 0 to 7
+    {91, 92, kNumericPad},                   // keypad 8, 9
+    {96, 101, kFn},                          // F5, F6, F7, F3, F8, F9
+    {103, 103, kFn},                         // F11
+    {105, 107, kFn},                         // F13, F16, F14
+    {109, 109, kFn},                         // F10
+    {111, 111, kFn},                         // F12
+    {113, 113, kFn},                         // F15
+    {114, 114, kFn | kCGEventFlagMaskHelp},  // Help
+    {115, 122, kFn},                         // Home, Page Up, Forward Delete, F4, End, F2,
+                                             // Page Down, F1
+    {123, 126, kFn | kNumericPad},           // the arrows
+    {129, 131, kFn},                         // volume, mute, Launchpad keys
+    {144, 145, kFn},                         // brightness keys
+    {160, 160, kFn},                         // Mission Control
+    {176, 178, kFn},                         // further system keys
 };
 
 bool IsArrow(uint16_t keycode) {

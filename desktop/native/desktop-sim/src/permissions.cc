@@ -81,8 +81,7 @@ bool Granted(desktop_sim_permission permission) {
 
 bool PreflightGranted(desktop_sim_permission permission) {
   const State& s = S();
-  return s.preflight_stale[permission] ? s.preflight_frozen[permission]
-                                       : s.permissions[permission];
+  return s.preflight_stale[permission] ? s.preflight_frozen[permission] : s.permissions[permission];
 }
 
 void SetGranted(desktop_sim_permission permission, bool on) {
@@ -150,8 +149,9 @@ bool CGPreflightListenEventAccess(void) {
 
 bool CGRequestListenEventAccess(void) {
   Lock lock(S().mu);
-  return desktop_sim::Request(DESKTOP_SIM_PERMISSION_INPUT_MONITORING,
-                              desktop_sim::PreflightGranted(DESKTOP_SIM_PERMISSION_INPUT_MONITORING));
+  return desktop_sim::Request(
+      DESKTOP_SIM_PERMISSION_INPUT_MONITORING,
+      desktop_sim::PreflightGranted(DESKTOP_SIM_PERMISSION_INPUT_MONITORING));
 }
 
 bool CGPreflightPostEventAccess(void) {
@@ -227,7 +227,8 @@ void desktop_sim_set_preflight_stale(desktop_sim_permission permission, bool on)
   Lock lock(S().mu);
   desktop_sim::State& s = S();
   if (!desktop_sim::InRange(permission)) return;
-  if (on && !s.preflight_stale[permission]) s.preflight_frozen[permission] = s.permissions[permission];
+  if (on && !s.preflight_stale[permission])
+    s.preflight_frozen[permission] = s.permissions[permission];
   s.preflight_stale[permission] = on;
 }
 

@@ -62,9 +62,9 @@ DESKTOP_SIM_EXPORT uint64_t desktop_sim_hid_send_many(const desktop_sim_event* e
 // masks, device-dependent bits) and the non-coalesced bit. Arrow, function and navigation keys add
 // the Fn bit (arrows and the keypad the numeric-pad bit too) to their own events and, while held,
 // to the keyboard's flag state; the Fn key's own release never carries it. Caps Lock is a lock:
-// each press turns its mask on or off. Answers as desktop_sim_hid_send (REACHED or REMOVED), or, changing and
-// sending nothing, ALREADY_DOWN / NOT_DOWN for a press of a key held or a release of a key not
-// held. reset() releases every key (sending nothing) and turns Caps Lock off.
+// each press turns its mask on or off. Answers as desktop_sim_hid_send (REACHED or REMOVED), or,
+// changing and sending nothing, ALREADY_DOWN / NOT_DOWN for a press of a key held or a release of a
+// key not held. reset() releases every key (sending nothing) and turns Caps Lock off.
 typedef enum desktop_sim_key_result {
   DESKTOP_SIM_KEY_NOT_DOWN = -2,
   DESKTOP_SIM_KEY_ALREADY_DOWN = -1,
@@ -205,8 +205,7 @@ DESKTOP_SIM_EXPORT uint64_t desktop_sim_held_back(void);
 // share of CGPreflightPostEventAccess (accessibility and post events); the request calls answer
 // the same. Everything else follows the switch: tap creation, posting, the accessibility API
 // and a starving tap. reset() turns it off for every permission.
-DESKTOP_SIM_EXPORT void desktop_sim_set_preflight_stale(desktop_sim_permission permission,
-                                                        bool on);
+DESKTOP_SIM_EXPORT void desktop_sim_set_preflight_stale(desktop_sim_permission permission, bool on);
 DESKTOP_SIM_EXPORT bool desktop_sim_preflight_stale(desktop_sim_permission permission);
 // CGEventTapCreate calls since reset(), refused ones included.
 DESKTOP_SIM_EXPORT uint64_t desktop_sim_tap_create_calls(void);

@@ -100,19 +100,19 @@ TEST_F(EventsTest, KeyboardEventsCarryTheKeysOwnBitsBesideTheModifiersHeld) {
     CGEventFlags own;
   };
   const Case cases[] = {
-      {0, 0},                                    // A
-      {36, 0},                                   // Return
-      {123, kFn | kPad},                         // left arrow
-      {126, kFn | kPad},                         // up arrow
-      {122, kFn},                                // F1
-      {96, kFn},                                 // F5
-      {111, kFn},                                // F12
-      {115, kFn},                                // Home
-      {121, kFn},                                // Page Down
-      {117, kFn},                                // Forward Delete
-      {114, kFn | kCGEventFlagMaskHelp},         // Help
-      {82, kPad},                                // keypad 0
-      {76, kPad},                                // keypad Enter
+      {0, 0},                             // A
+      {36, 0},                            // Return
+      {123, kFn | kPad},                  // left arrow
+      {126, kFn | kPad},                  // up arrow
+      {122, kFn},                         // F1
+      {96, kFn},                          // F5
+      {111, kFn},                         // F12
+      {115, kFn},                         // Home
+      {121, kFn},                         // Page Down
+      {117, kFn},                         // Forward Delete
+      {114, kFn | kCGEventFlagMaskHelp},  // Help
+      {82, kPad},                         // keypad 0
+      {76, kPad},                         // keypad Enter
   };
   for (bool shift_held : {false, true}) {
     if (shift_held) {
@@ -144,8 +144,7 @@ TEST_F(EventsTest, TheSourceStateTablesHoldTheKeyboardsFlagState) {
                             kCGEventFlagMaskSecondaryFn | kCGEventFlagMaskNumericPad;
   EXPECT_EQ(desktop_sim_keyboard_flags(), held);
   EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateHIDSystemState), held | kNonCoalesced);
-  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState),
-            held | kNonCoalesced);
+  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState), held | kNonCoalesced);
   ASSERT_EQ(desktop_sim_hid_key(125, false), DESKTOP_SIM_KEY_REACHED);
   ASSERT_EQ(desktop_sim_hid_key(54, false), DESKTOP_SIM_KEY_REACHED);
   EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateHIDSystemState), kNonCoalesced);
