@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
-# Builds a third copy of desktop-sim and input-bridge with ThreadSanitizer and runs the test in
-# which a worker thread dumps the accessibility tree while the main thread posts input, with the
-# runtime preloaded into node. The copy lives in .tsan/ so the normal build is left alone.
+# Builds a third copy of desktop-sim and input-bridge with ThreadSanitizer and runs the tests
+# whose threads meet in the addon, with the runtime preloaded into node: a worker thread dumping
+# the accessibility tree while the main thread posts input, four workers changing the
+# suppression mask at once, and the tap thread's live check of the grant, its removal and
+# reinstallation of the tap and its reports. The copy lives in .tsan/ so the normal build is
+# left alone.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work="$root/.tsan/desktop/native"
@@ -16,4 +19,5 @@ bash "$root/scripts/instrumented-build.sh" "$root/.tsan" \
 export LD_PRELOAD="$(gcc -print-file-name=libtsan.so)"
 export TSAN_OPTIONS="halt_on_error=1:exitcode=88:report_signal_unsafe=0:suppressions=$root/scripts/tsan.supp"
 cd "$work/input-bridge"
-setarch "$(uname -m)" -R node --test --test-concurrency=1 test/ax-async.test.js
+setarch "$(uname -m)" -R node --test --test-concurrency=1 test/ax-async.test.js \
+  test/suppress-workers.test.js test/permissions.test.js test/modifier-gap.test.js
