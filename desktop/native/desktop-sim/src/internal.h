@@ -389,8 +389,10 @@ void ResetPermissions();
 void DisableByTimeout(const std::shared_ptr<Tap>& tap);
 
 // --- the keyboard (lock held) ---
-// Flags of every modifier held now (device-independent masks and device-dependent bits), Caps
-// Lock included: what each keyboard event carries, and the combined session state.
+// The keyboard's flag state: every modifier held now (device-independent masks and
+// device-dependent bits), Caps Lock, and the bits of held or latched arrow, function and
+// navigation keys. What each keyboard event carries, the combined session state, and what
+// CGEventSourceFlagsState answers (with the non-coalesced bit).
 CGEventFlags KeyboardModifierFlags();
 // The bits a Mac adds to every event of this key, hardware or created: the Fn bit for arrow,
 // function and navigation keys, the numeric-pad bit for arrows and the keypad.
