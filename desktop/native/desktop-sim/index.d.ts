@@ -41,9 +41,10 @@ export interface TapInfo {
 export type DisableReason = 'timeout' | 'userInput';
 
 /**
- * A fresh desktop: taps gone, refusal off, default tap timeout, every permission granted, the
- * default revocation delay, prompt and held-back counts at 0, no key held and Caps Lock off, an
- * empty accessibility desktop (no latency, logs emptied), ledger baseline taken.
+ * A fresh desktop: taps gone, refusal off, default tap timeout, every permission granted with
+ * live preflight answers, the default revocation delay, prompt, held-back and tap-creation counts
+ * at 0, no key held, Caps Lock and the Fn latch off, an empty accessibility desktop (no latency,
+ * logs emptied), ledger baseline taken.
  */
 export function reset(): void;
 
@@ -60,8 +61,11 @@ export const hid: {
    * key (Shifts 56/60, Controls 59/62, Options 58/61, Commands 55/54, Fn 63, Caps Lock 57) gives a
    * flags-changed event with its key code, any other key a key-down event; the event's flags are
    * those of every modifier then held (device-independent masks, device-dependent bits of
-   * IOLLEvent.h) and the non-coalesced bit 0x100. Caps Lock is a lock: each press turns 0x10000
-   * on or off. Answers as send(). Throws an Error, sending nothing, for a key already down.
+   * IOLLEvent.h) and the non-coalesced bit 0x100. Arrow, function and navigation keys add the Fn
+   * bit 0x800000 (arrows and the keypad the numeric-pad bit 0x200000 too) to their own events
+   * and, while held, to every other event; Fn's own release never carries it. Caps Lock is a
+   * lock: each press turns 0x10000 on or off. Answers as send(). Throws an Error, sending
+   * nothing, for a key already down.
    */
   keyDown(keycode: number): boolean;
   /** Releases a held key (key-up or flags-changed event); answers as send(). Throws an Error,
@@ -70,10 +74,19 @@ export const hid: {
   /** Key codes held down, in the order they went down. reset() releases them all silently. */
   keysDown(): number[];
   /**
-   * The flags of every modifier held now, Caps Lock included: what keyboard events carry, and
-   * what events created with no source (CGEventCreate*Event(NULL, ...)) start with.
+   * The keyboard's flag state: every modifier held now, Caps Lock included, and the bits held or
+   * latched arrow, function and navigation keys add. What keyboard events carry, what events
+   * created with no source (CGEventCreate*Event(NULL, ...)) start with, and what
+   * CGEventSourceFlagsState answers (with the non-coalesced bit).
    */
   keyboardFlags(): number;
+  /**
+   * While on, the flag state keeps the Fn bit after Fn is released (and after an arrow, function
+   * or navigation key is, an arrow's numeric-pad bit too), so later events of other keys carry
+   * it, until Fn is pressed and released again. Off (the default) clears it at once.
+   */
+  setFnLatch(on: boolean): void;
+  fnLatch(): boolean;
   /**
    * Disables every enabled tap and notifies each (type 0xFFFFFFFE or 0xFFFFFFFF); returns once
    * the notifications were handled, or after the tap timeout. Answers the number disabled.
@@ -126,11 +139,24 @@ export function setPermission(name: PermissionName, on: boolean): void;
 export function permissions(): Permissions;
 /** Prompts the system showed since reset(): requests made while the access was missing. */
 export function prompts(): { accessibility: number; inputMonitoring: number; postEvents: number };
-/** How long a starving active tap stays enabled before the system disables it (default 100 ms). */
+/**
+ * How long a starving active tap stays enabled before the system disables it (default 30000 ms,
+ * the longest hold reported for a Mac).
+ */
 export function setRevocationDelay(ms: number): void;
 export function revocationDelay(): number;
 /** Hardware events held back by a starving tap since reset(); they reach nothing. */
 export function heldBack(): number;
+/**
+ * While on, the permission's preflight calls (AXIsProcessTrusted, CGPreflightListenEventAccess,
+ * its share of CGPreflightPostEventAccess, and the request calls) keep answering what they
+ * answered when it was turned on; tap creation, posting and a starving tap follow the switch.
+ */
+export function setPreflightStale(name: PermissionName, on: boolean): void;
+/** Which permissions' preflight answers are stale. */
+export function preflightStale(): Permissions;
+/** CGEventTapCreate calls since reset(), refused ones included. */
+export function tapCreateCalls(): number;
 
 export const cf: {
   /** References taken since reset() (Create/Copy results, CFRetain) and still held. */

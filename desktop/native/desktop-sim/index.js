@@ -194,6 +194,12 @@ const hid = Object.freeze({
   // The flags of every modifier held now (Caps Lock included): what keyboard events carry, and
   // what events created with no source start with.
   keyboardFlags: () => native.keyboardFlags(),
+  // While on, the keyboard's flag state keeps the Fn bit after Fn (or an arrow, function or
+  // navigation key) is released, until Fn is pressed and released again; off clears it.
+  setFnLatch(on) {
+    native.setFnLatch(checkBoolean('hid.setFnLatch(on)', on));
+  },
+  fnLatch: () => native.fnLatch(),
   // Disables every enabled tap as the system does, notifies each, and returns once the
   // notifications were handled (at most the tap timeout); answers the number disabled.
   disableTaps(reason) {
@@ -593,6 +599,15 @@ module.exports = Object.freeze({
   revocationDelay: () => native.revocationDelay(),
   // Hardware events held back by a starving tap since reset().
   heldBack: () => native.heldBack(),
+  // While on, the permission's preflight calls keep answering what they answered when it was
+  // turned on, whatever the switch says now; tap creation and posting follow the switch.
+  setPreflightStale(name, on) {
+    const where = 'setPreflightStale(name, on)';
+    native.setPreflightStale(permissionIndex(where, name), checkBoolean(where, on));
+  },
+  preflightStale: () => perPermission((index) => native.preflightStale(index)),
+  // CGEventTapCreate calls since reset(), refused ones included.
+  tapCreateCalls: () => native.tapCreateCalls(),
   settle(timeoutMs = 5000) {
     return native.settle(checkTimeout('settle(timeoutMs)', timeoutMs));
   },

@@ -9,7 +9,11 @@
  */
 type OrAnyString<Known extends string> = Known | (string & {});
 
-/** A change of the Fn key or of the right Command key. */
+/**
+ * A change of the Fn (Globe) key, taken from that key's own events, or of the right Command key.
+ * Changes made while the tap was not there are reported as soon as it is back (a Fn press the
+ * system's state cannot prove is not: see the README).
+ */
 export interface ModifierRecord {
   event: 'fn' | 'rightCommand';
   phase: 'down' | 'up';
@@ -34,8 +38,9 @@ export interface StartFailedRecord {
 }
 
 /**
- * Sent once when the system disabled the running tap because the permission it needs was
- * withdrawn; the tap is gone. `isRunning()` stays true until `stop()`.
+ * Sent once each time the permission the tap needs is withdrawn while it runs (noticed within a
+ * quarter of a second, whatever the preflight checks say); the tap is removed, and the tap
+ * thread waits for the grant to return. `isRunning()` stays true until `stop()`.
  */
 export interface TapDisabledRecord {
   event: 'tap_disabled';
@@ -43,7 +48,19 @@ export interface TapDisabledRecord {
   button?: never;
 }
 
-export type TapRecord = ModifierRecord | ButtonRecord | StartFailedRecord | TapDisabledRecord;
+/** Sent once when the grant is back after a `tap_disabled`: the tap is installed again. */
+export interface TapEnabledRecord {
+  event: 'tap_enabled';
+  reason: 'permission_granted';
+  button?: never;
+}
+
+export type TapRecord =
+  | ModifierRecord
+  | ButtonRecord
+  | StartFailedRecord
+  | TapDisabledRecord
+  | TapEnabledRecord;
 
 /**
  * Installs the global event tap on its own thread; records reach `callback` on the script
@@ -63,8 +80,15 @@ export function stop(): boolean;
  */
 export function setSuppress(button: number, on: boolean): number;
 
-/** True from a successful start until stop, also after the system refused the tap. */
+/**
+ * True from a successful start until stop, in every state: with the tap installed, after the
+ * system refused it, and while the tap thread waits for a withdrawn grant.
+ */
 export function isRunning(): boolean;
+
+// Every posted event carries exactly the modifiers its call names (postKey's, none for the
+// others), whatever keys the user holds, and keeps the bits the platform gives it (on arrow,
+// function and navigation keys their own Fn and numeric-pad bits).
 
 export type MouseButtonName = 'left' | 'right' | 'middle';
 

@@ -434,6 +434,7 @@ static_assert(kSame<decltype(&CGEventKeyboardSetUnicodeString),
 static_assert(kSame<decltype(&CGEventKeyboardGetUnicodeString),
                     void (*)(CGEventRef, UniCharCount, UniCharCount*, UniChar*)>);
 static_assert(kSame<decltype(&CGEventPost), void (*)(CGEventTapLocation, CGEventRef)>);
+static_assert(kSame<decltype(&CGEventSourceFlagsState), CGEventFlags (*)(CGEventSourceStateID)>);
 
 // Permissions: the preflight and request calls answer C99 bool, the accessibility trust check
 // Boolean; the prompt option is a non-const global, as in the SDK.

@@ -19,6 +19,7 @@ void desktop_sim_reset(void) {
     desktop_sim::KillTap(tap.get());
   }
   s.refuse_taps = false;
+  s.tap_create_calls = 0;
   s.tap_timeout_ms = DESKTOP_SIM_DEFAULT_TAP_TIMEOUT_MS;
   s.epoch++;
   s.live_refs = 0;

@@ -333,6 +333,31 @@ Napi::Value HeldBack(const Napi::CallbackInfo& info) {
   return Napi::Number::New(info.Env(), static_cast<double>(desktop_sim_held_back()));
 }
 
+// --- stale preflight answers, tap creations, the Fn latch ---
+
+Napi::Value SetPreflightStale(const Napi::CallbackInfo& info) {
+  desktop_sim_set_preflight_stale(PermissionArg(info),
+                                  info.Length() > 1 && info[1].ToBoolean().Value());
+  return info.Env().Undefined();
+}
+
+Napi::Value PreflightStale(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), desktop_sim_preflight_stale(PermissionArg(info)));
+}
+
+Napi::Value TapCreateCalls(const Napi::CallbackInfo& info) {
+  return Unsigned64(info.Env(), desktop_sim_tap_create_calls());
+}
+
+Napi::Value SetFnLatch(const Napi::CallbackInfo& info) {
+  desktop_sim_set_fn_latch(info.Length() > 0 && info[0].ToBoolean().Value());
+  return info.Env().Undefined();
+}
+
+Napi::Value FnLatch(const Napi::CallbackInfo& info) {
+  return Napi::Boolean::New(info.Env(), desktop_sim_fn_latch());
+}
+
 // --- probe-tap fixture ---
 
 Verdict VerdictNamed(const std::string& name) {
@@ -751,6 +776,11 @@ constexpr Export kExports[] = {
     {"setRevocationDelay", SetRevocationDelay},
     {"revocationDelay", RevocationDelay},
     {"heldBack", HeldBack},
+    {"setPreflightStale", SetPreflightStale},
+    {"preflightStale", PreflightStale},
+    {"tapCreateCalls", TapCreateCalls},
+    {"setFnLatch", SetFnLatch},
+    {"fnLatch", FnLatch},
     {"axLoad", AxLoad},
     {"axSetTrusted", AxSetTrusted},
     {"axTrusted", AxTrusted},

@@ -500,6 +500,7 @@ CFMachPortRef CGEventTapCreate(CGEventTapLocation tap, CGEventTapPlacement place
                                CGEventTapOptions options, CGEventMask eventsOfInterest,
                                CGEventTapCallBack callback, void* userInfo) {
   Lock lock(S().mu);
+  S().tap_create_calls++;
   if (callback == nullptr) {
     RecordMisuse(Misuse::kNullArgument, "CGEventTapCreate", "NULL callback");
     return nullptr;
@@ -615,4 +616,9 @@ CGEventTimestamp CGEventGetTimestamp(CGEventRef event) {
   Lock lock(S().mu);
   auto* e = UseAs<__CGEvent>(event, desktop_sim::kEventTypeId, "CGEventGetTimestamp");
   return e ? e->timestamp : 0;
+}
+
+uint64_t desktop_sim_tap_create_calls(void) {
+  Lock lock(S().mu);
+  return S().tap_create_calls;
 }

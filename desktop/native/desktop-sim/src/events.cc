@@ -126,10 +126,12 @@ CGEventRef CGEventCreateKeyboardEvent(CGEventSourceRef source, CGKeyCode virtual
   if (desktop_sim::CreationFails()) return nullptr;
   __CGEvent* event = desktop_sim::NewEvent(keyDown ? kCGEventKeyDown : kCGEventKeyUp, true);
   // Never zero, so that code which keeps, replaces or adds to the creation flags can be told
-  // apart by what the applications receive; and with no source the event starts from the
-  // combined session state, so the modifiers the user holds now ride along unless the program
-  // sets the flags itself.
-  event->flags = desktop_sim::kKeyboardCreationFlags | desktop_sim::KeyboardModifierFlags();
+  // apart by what the applications receive; the key's own bits as a Mac sets them (the Fn bit
+  // on arrow, function and navigation keys, the numeric-pad bit on arrows and the keypad); and
+  // with no source the event starts from the combined session state, so the modifiers the user
+  // holds now ride along unless the program sets the flags itself.
+  event->flags = desktop_sim::kKeyboardCreationFlags | desktop_sim::KeyOwnFlags(virtualKey) |
+                 desktop_sim::KeyboardModifierFlags();
   desktop_sim::SetField(event, kCGKeyboardEventKeycode, virtualKey);
   return event;
 }

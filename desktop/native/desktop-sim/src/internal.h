@@ -260,10 +260,19 @@ struct State {
   uint64_t held_back = 0;
   bool revocation_watch_running = false;
   std::condition_variable revocation_cv;  // permissions, tap enabling or the delay changed
+  // A stale preflight answers preflight_frozen, the switch as it was when it turned stale.
+  bool preflight_stale[DESKTOP_SIM_PERMISSION_COUNT] = {};
+  bool preflight_frozen[DESKTOP_SIM_PERMISSION_COUNT] = {};
+  uint64_t tap_create_calls = 0;
 
   // The keyboard (keyboard.cc): keys held down, in the order they went down, and Caps Lock.
   std::vector<uint16_t> keys_down;
   bool caps_lock = false;
+  // The Fn latch: bits the flag state keeps after their key went up, and whether they were
+  // already latched when Fn last went down (that press and its release clear them).
+  bool fn_latch = false;
+  CGEventFlags latched = 0;
+  bool latched_at_fn_press = false;
 
   State();
 };
@@ -366,8 +375,10 @@ void RecordAppEvent(__CGEvent* event);
 
 // --- permissions (permissions.cc; lock held) ---
 bool Granted(desktop_sim_permission permission);
+// What the permission's preflight calls answer: the switch, or its frozen value while stale.
+bool PreflightGranted(desktop_sim_permission permission);
 void SetGranted(desktop_sim_permission permission, bool on);
-// CGPreflightPostEventAccess: what posting and an active tap need.
+// What posting and an active tap need (CGPreflightPostEventAccess unless its answer is stale).
 bool PostEventAccess();
 // What a listen-only tap needs to receive key and modifier events.
 bool ListenEventAccess();
@@ -383,9 +394,14 @@ void ResetPermissions();
 void DisableByTimeout(const std::shared_ptr<Tap>& tap);
 
 // --- the keyboard (lock held) ---
-// Flags of every modifier held now (device-independent masks and device-dependent bits), Caps
-// Lock included: what each keyboard event carries, and the combined session state.
+// The keyboard's flag state: every modifier held now (device-independent masks and
+// device-dependent bits), Caps Lock, and the bits of held or latched arrow, function and
+// navigation keys. What each keyboard event carries, the combined session state, and what
+// CGEventSourceFlagsState answers (with the non-coalesced bit).
 CGEventFlags KeyboardModifierFlags();
+// The bits a Mac adds to every event of this key, hardware or created: the Fn bit for arrow,
+// function and navigation keys, the numeric-pad bit for arrows and the keypad.
+CGEventFlags KeyOwnFlags(CGKeyCode keycode);
 void ResetKeyboard();
 
 // --- threads ---

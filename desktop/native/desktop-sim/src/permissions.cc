@@ -7,6 +7,9 @@
 // listen-only tap needs Input Monitoring for key events. A tap that loses its access stays
 // installed and enabled but is handed nothing, and the window server holds input back for it
 // until it disables the tap by timeout.
+//
+// The preflight calls can go on answering what they answered before the user changed the
+// switch (stale, desktop_sim_set_preflight_stale); tap creation and posting never do.
 #include "values.h"
 
 #include <algorithm>
@@ -57,6 +60,12 @@ bool InRange(desktop_sim_permission permission) {
          static_cast<int>(permission) < DESKTOP_SIM_PERMISSION_COUNT;
 }
 
+// The post-event access as the preflight call reports it.
+bool PreflightPostEventAccess() {
+  return PreflightGranted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY) &&
+         PreflightGranted(DESKTOP_SIM_PERMISSION_POST_EVENTS);
+}
+
 // A request while the access is missing shows the system's prompt (counted); the answer comes
 // later, so the result is the access as it is now.
 bool Request(desktop_sim_permission permission, bool granted) {
@@ -68,6 +77,11 @@ bool Request(desktop_sim_permission permission, bool granted) {
 
 bool Granted(desktop_sim_permission permission) {
   return S().permissions[permission];
+}
+
+bool PreflightGranted(desktop_sim_permission permission) {
+  const State& s = S();
+  return s.preflight_stale[permission] ? s.preflight_frozen[permission] : s.permissions[permission];
 }
 
 void SetGranted(desktop_sim_permission permission, bool on) {
@@ -117,6 +131,7 @@ void ResetPermissions() {
   State& s = S();
   for (bool& granted : s.permissions) granted = true;
   for (uint64_t& count : s.prompts) count = 0;
+  for (bool& stale : s.preflight_stale) stale = false;
   s.revocation_delay_ms = DESKTOP_SIM_DEFAULT_REVOCATION_DELAY_MS;
   s.held_back = 0;
   WakeRevocationWatch();
@@ -129,35 +144,37 @@ using desktop_sim::S;
 
 bool CGPreflightListenEventAccess(void) {
   Lock lock(S().mu);
-  return desktop_sim::Granted(DESKTOP_SIM_PERMISSION_INPUT_MONITORING);
+  return desktop_sim::PreflightGranted(DESKTOP_SIM_PERMISSION_INPUT_MONITORING);
 }
 
 bool CGRequestListenEventAccess(void) {
   Lock lock(S().mu);
-  return desktop_sim::Request(DESKTOP_SIM_PERMISSION_INPUT_MONITORING,
-                              desktop_sim::Granted(DESKTOP_SIM_PERMISSION_INPUT_MONITORING));
+  return desktop_sim::Request(
+      DESKTOP_SIM_PERMISSION_INPUT_MONITORING,
+      desktop_sim::PreflightGranted(DESKTOP_SIM_PERMISSION_INPUT_MONITORING));
 }
 
 bool CGPreflightPostEventAccess(void) {
   Lock lock(S().mu);
-  return desktop_sim::PostEventAccess();
+  return desktop_sim::PreflightPostEventAccess();
 }
 
 bool CGRequestPostEventAccess(void) {
   Lock lock(S().mu);
-  return desktop_sim::Request(DESKTOP_SIM_PERMISSION_POST_EVENTS, desktop_sim::PostEventAccess());
+  return desktop_sim::Request(DESKTOP_SIM_PERMISSION_POST_EVENTS,
+                              desktop_sim::PreflightPostEventAccess());
 }
 
 CFStringRef kAXTrustedCheckOptionPrompt = &desktop_sim::g_trusted_check_prompt;
 
 Boolean AXIsProcessTrusted(void) {
   Lock lock(S().mu);
-  return desktop_sim::Granted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
+  return desktop_sim::PreflightGranted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
 }
 
 Boolean AXIsProcessTrustedWithOptions(CFDictionaryRef options) {
   Lock lock(S().mu);
-  const bool trusted = desktop_sim::Granted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
+  const bool trusted = desktop_sim::PreflightGranted(DESKTOP_SIM_PERMISSION_ACCESSIBILITY);
   if (options == nullptr) return trusted;
   auto* dictionary = desktop_sim::UseAs<__CFDictionary>(options, desktop_sim::kDictionaryTypeId,
                                                         "AXIsProcessTrustedWithOptions");
@@ -204,4 +221,18 @@ uint32_t desktop_sim_revocation_delay_ms(void) {
 uint64_t desktop_sim_held_back(void) {
   Lock lock(S().mu);
   return S().held_back;
+}
+
+void desktop_sim_set_preflight_stale(desktop_sim_permission permission, bool on) {
+  Lock lock(S().mu);
+  desktop_sim::State& s = S();
+  if (!desktop_sim::InRange(permission)) return;
+  if (on && !s.preflight_stale[permission])
+    s.preflight_frozen[permission] = s.permissions[permission];
+  s.preflight_stale[permission] = on;
+}
+
+bool desktop_sim_preflight_stale(desktop_sim_permission permission) {
+  Lock lock(S().mu);
+  return desktop_sim::InRange(permission) && S().preflight_stale[permission];
 }

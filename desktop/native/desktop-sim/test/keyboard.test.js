@@ -5,7 +5,8 @@ const { test, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
 const sim = require('..');
 
-const K = sim.keyCodes;
+// Beside the modifier keys: keys that carry Fn or the numeric-pad bit (HIToolbox's kVK_ names).
+const K = { ...sim.keyCodes, downArrow: 125, f5: 96, home: 115, keypad0: 82 };
 const F = sim.eventFlags;
 const D = sim.deviceFlags;
 const T = sim.eventTypes;
@@ -75,10 +76,71 @@ const CASES = [
       event(T.flagsChanged, K.capsLock, 0),
     ],
   },
+  {
+    name: 'arrow, function and navigation keys carry Fn, arrows and the keypad the numeric pad',
+    steps: [[K.downArrow, true], [K.downArrow, false], [K.f5, true], [K.f5, false],
+            [K.home, true], [K.home, false], [K.keypad0, true], [K.keypad0, false]],
+    events: [
+      event(T.keyDown, K.downArrow, F.secondaryFn | F.numericPad),
+      event(T.keyUp, K.downArrow, F.secondaryFn),  // a keyboard's arrow key-up has no NumPad
+      event(T.keyDown, K.f5, F.secondaryFn),
+      event(T.keyUp, K.f5, F.secondaryFn),
+      event(T.keyDown, K.home, F.secondaryFn),
+      event(T.keyUp, K.home, F.secondaryFn),
+      event(T.keyDown, K.keypad0, F.numericPad),
+      event(T.keyUp, K.keypad0, F.numericPad),
+    ],
+  },
+  {
+    name: "a held arrow's bits ride on other keys' events, never on Fn's release",
+    steps: [[K.downArrow, true], [K.leftShift, true], [K.leftShift, false], [K.fn, true],
+            [K.fn, false], [K.downArrow, false]],
+    events: [
+      event(T.keyDown, K.downArrow, F.secondaryFn | F.numericPad),
+      event(T.flagsChanged, K.leftShift, F.shift | D.leftShift | F.secondaryFn | F.numericPad),
+      event(T.flagsChanged, K.leftShift, F.secondaryFn | F.numericPad),
+      event(T.flagsChanged, K.fn, F.secondaryFn | F.numericPad),
+      event(T.flagsChanged, K.fn, F.numericPad),
+      event(T.keyUp, K.downArrow, F.secondaryFn),
+    ],
+  },
+  {
+    name: 'with the latch, Fn stays set after its release until Fn is pressed and released again',
+    latch: true,
+    steps: [[K.fn, true], [K.fn, false], [K.leftShift, true], [K.leftShift, false], [K.fn, true],
+            [K.fn, false], [K.leftShift, true], [K.leftShift, false]],
+    events: [
+      event(T.flagsChanged, K.fn, F.secondaryFn),
+      event(T.flagsChanged, K.fn, 0),
+      event(T.flagsChanged, K.leftShift, F.shift | D.leftShift | F.secondaryFn),
+      event(T.flagsChanged, K.leftShift, F.secondaryFn),
+      event(T.flagsChanged, K.fn, F.secondaryFn),
+      event(T.flagsChanged, K.fn, 0),
+      event(T.flagsChanged, K.leftShift, F.shift | D.leftShift),
+      event(T.flagsChanged, K.leftShift, 0),
+    ],
+  },
+  {
+    name: "with the latch, an arrow's Fn and numeric-pad bits stay until Fn is pressed and released",
+    latch: true,
+    steps: [[K.downArrow, true], [K.downArrow, false], [K.leftShift, true], [K.leftShift, false],
+            [K.fn, true], [K.fn, false], [0, true], [0, false]],
+    events: [
+      event(T.keyDown, K.downArrow, F.secondaryFn | F.numericPad),
+      event(T.keyUp, K.downArrow, F.secondaryFn),
+      event(T.flagsChanged, K.leftShift, F.shift | D.leftShift | F.secondaryFn | F.numericPad),
+      event(T.flagsChanged, K.leftShift, F.secondaryFn | F.numericPad),
+      event(T.flagsChanged, K.fn, F.secondaryFn | F.numericPad),
+      event(T.flagsChanged, K.fn, F.numericPad),
+      event(T.keyDown, 0, 0),
+      event(T.keyUp, 0, 0),
+    ],
+  },
 ];
 
-for (const { name, steps, events } of CASES) {
+for (const { name, steps, events, latch = false } of CASES) {
   test(name, () => {
+    sim.hid.setFnLatch(latch);
     for (const [keycode, down] of steps) {
       assert.equal(down ? sim.hid.keyDown(keycode) : sim.hid.keyUp(keycode), true);
     }
@@ -124,4 +186,23 @@ test('a key event a tap removes answers false, and the key is down all the same'
     p.stop();
   }
   assert.equal(sim.cf.live(), 0);
+});
+
+test('the latch shows in the flag state, clears when turned off, and reset turns it off', () => {
+  assert.equal(sim.hid.fnLatch(), false);
+  sim.hid.setFnLatch(true);
+  assert.equal(sim.hid.fnLatch(), true);
+  sim.hid.keyDown(K.fn);
+  sim.hid.keyUp(K.fn);
+  assert.equal(sim.hid.keyboardFlags(), F.secondaryFn, 'no key is down, the bit stays');
+  sim.hid.setFnLatch(false);
+  assert.equal(sim.hid.keyboardFlags(), 0);
+  sim.hid.setFnLatch(true);
+  sim.hid.keyDown(K.f5);
+  sim.hid.keyUp(K.f5);
+  assert.equal(sim.hid.keyboardFlags(), F.secondaryFn);
+  sim.reset();
+  assert.equal(sim.hid.fnLatch(), false);
+  assert.equal(sim.hid.keyboardFlags(), 0);
+  assert.throws(() => sim.hid.setFnLatch(1), { name: 'TypeError', message: /hid\.setFnLatch\(on\)/ });
 });

@@ -20,10 +20,14 @@ test('the permission calls check their arguments and change nothing on a mistake
     [() => sim.setPermission('postEvents', 0), TypeError, /expects a boolean/],
     [() => sim.setRevocationDelay(-1), RangeError, /setRevocationDelay\(ms\)/],
     [() => sim.setRevocationDelay('100'), TypeError, /setRevocationDelay\(ms\)/],
+    [() => sim.setPreflightStale('camera', true), TypeError,
+     /setPreflightStale\(name, on\): name must be one of/],
+    [() => sim.setPreflightStale('accessibility', 'yes'), TypeError,
+     /setPreflightStale\(name, on\): expects a boolean/],
   ];
   for (const [call, type, message] of cases) assert.throws(call, { name: type.name, message });
   assert.deepEqual(sim.permissions(), ALL_ON);
-  assert.equal(sim.revocationDelay(), 100);
+  assert.equal(sim.revocationDelay(), 30000, 'the longest hold reported for a Mac');
 });
 
 test('the switches are independent, reset turns them all back on, setTrusted is accessibility', () => {
@@ -44,8 +48,20 @@ test('the switches are independent, reset turns them all back on, setTrusted is 
   sim.reset();
   assert.deepEqual(sim.permissions(), ALL_ON);
   assert.deepEqual(sim.prompts(), NONE);
-  assert.equal(sim.revocationDelay(), 100);
+  assert.equal(sim.revocationDelay(), 30000);
   assert.equal(sim.heldBack(), 0);
+});
+
+test('a stale preflight is per permission and reset makes every answer live again', () => {
+  const NOT_STALE = { accessibility: false, inputMonitoring: false, postEvents: false };
+  assert.deepEqual(sim.preflightStale(), NOT_STALE);
+  sim.setPreflightStale('accessibility', true);
+  sim.setPermission('accessibility', false);
+  assert.deepEqual(sim.preflightStale(), { ...NOT_STALE, accessibility: true });
+  assert.equal(sim.permissions().accessibility, false, 'the switch itself is withdrawn');
+  assert.equal(sim.fixtures.probeTap(), null, 'and an active tap is refused');
+  sim.reset();
+  assert.deepEqual(sim.preflightStale(), NOT_STALE);
 });
 
 test('a listening tap is refused key events, an active one its creation, without access', () => {

@@ -48,10 +48,15 @@ test('verdicts decide what reaches the applications, in tap order', () => {
                                                 y: 0 });
 });
 
-test('a refused tap never exists', () => {
+test('a refused tap never exists, and every creation counts', () => {
+  assert.equal(sim.tapCreateCalls(), 0);
+  probe().stop();
   sim.refuseTaps(true);
   assert.equal(probe(), null);
   assert.deepEqual(sim.taps(), []);
+  assert.equal(sim.tapCreateCalls(), 2, 'the refused one too');
+  sim.reset();
+  assert.equal(sim.tapCreateCalls(), 0);
 });
 
 test('a callback slower than the tap timeout gets its tap disabled, then notified', () => {

@@ -4,15 +4,18 @@
 // through the simulated HID, and the time each stop blocks the script thread. Prints figures;
 // asserts nothing.
 //
-// Two kinds of cycle, each counted on its own:
+// Three kinds of cycle, each counted on its own:
 //   - running: stop once the tap is installed and has reported at least one record, so the tap
 //     thread is inside a run or between two runs, handling events;
-//   - at once: stop right after start, while the tap thread may still be creating the tap.
+//   - at once: stop right after start, while the tap thread may still be creating the tap;
+//   - waiting: stop while the grant is withdrawn and the tap thread, its tap removed, waits for
+//     the grant to return (at a random moment of its quarter-second runs; a fifth as many
+//     cycles, since each waits that moment out).
 // and two event rates: a button event every millisecond (a 1 kHz mouse, the fastest hardware
 // input), and a flood, the worker sending as fast as it can (which also takes a core from the
 // threads being measured).
 //
-// Usage: node bench/stop.js [cycles]   (default 1000 of each kind at each rate)
+// Usage: node bench/stop.js [cycles]   (default 1000 of the first two kinds at each rate)
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
 
@@ -87,6 +90,22 @@ async function measureAt(bridge, sim, flood) {
     atOnce.push(timedStop(bridge));
     await new Promise((resolve) => setImmediate(resolve));  // lets the old function drain
   }
+  const waiting = [];
+  for (let i = 0; i < Math.ceil(CYCLES / 5); i++) {
+    let disabled = false;
+    bridge.start((record) => {
+      records++;
+      if (record.event === 'tap_disabled') disabled = true;
+    });
+    await waitFor(() => sim.taps().some((t) => t.enabled && t.mask === 0x6001000), 'the tap');
+    sim.setPermission('postEvents', false);
+    sim.hid.disableTaps('timeout');  // the tap thread's check removes the tap at once
+    await waitFor(() => disabled, 'tap_disabled');
+    await new Promise((resolve) => setTimeout(resolve, Math.random() * 250));
+    waiting.push(timedStop(bridge));
+    sim.setPermission('postEvents', true);
+    await new Promise((resolve) => setImmediate(resolve));
+  }
 
   Atomics.store(flags, 0, 1);
   Atomics.notify(flags, 0);
@@ -94,7 +113,8 @@ async function measureAt(bridge, sim, flood) {
   const sent = Atomics.load(flags, 1).toLocaleString('en-US');
   console.log(`${flood ? 'flood' : 'one event per millisecond'} (${sent} events sent, ` +
               `${records.toLocaleString('en-US')} records):`);
-  return [describe('running:', running), describe('at once:', atOnce)];
+  return [describe('running:', running), describe('at once:', atOnce),
+          describe('waiting:', waiting)];
 }
 
 async function main() {

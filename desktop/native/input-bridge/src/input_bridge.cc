@@ -52,9 +52,6 @@ std::atomic<bool> g_tsfnActive{false};
 std::atomic<bool> g_fnDown{false};
 std::atomic<bool> g_rightCmdDown{false};
 std::atomic<uint32_t> g_suppressMask{0};
-// Set by the tap callback when the system disabled the tap and the process no longer has the
-// access an active tap needs; the tap thread then removes the tap and ends. Cleared by start.
-std::atomic<bool> g_tapRevoked{false};
 TapThread g_tapThread{};
 Napi::ThreadSafeFunction g_tsfn;
 // Stored by the tap thread, read by stop to wake the loop. The reference the tap thread takes
@@ -66,9 +63,12 @@ std::atomic<CFRunLoopRef> g_tapRunLoop{nullptr};
 // runs, where a bare CFRunLoopStop would be lost. Owned like g_tapRunLoop: stored by the tap
 // thread, released by stop after the join.
 std::atomic<CFRunLoopSourceRef> g_wakeSource{nullptr};
-// Written and read only on the tap thread.
+// Written and read only on the tap thread. g_tap is null while the tap thread waits for the
+// grant to return. g_accessLost: the callback found the grant gone when the system disabled the
+// tap, and has stopped the run for the thread to remove the tap.
 CFMachPortRef g_tap = nullptr;
 CFRunLoopSourceRef g_tapSource = nullptr;
+bool g_accessLost = false;
 
 // Start, stop and the teardown paths may run on different script threads (worker threads load
 // the addon too); this serialises them. The tap thread never takes it.
@@ -87,8 +87,16 @@ constexpr CGEventMask kTapEventMask = CGEventMaskBit(kCGEventFlagsChanged) |
                                       CGEventMaskBit(kCGEventOtherMouseUp);
 static_assert(kTapEventMask == 0x6001000, "tap mask covers flags-changed and other-mouse events");
 
-constexpr CFTimeInterval kRunSliceSeconds = 0.5;
+// Each run of the tap thread's loop lasts this long, and after each the thread checks that the
+// process may still filter events (or, while the grant is missing, whether it is back). When the
+// user withdraws the grant, the window server holds the whole system's input back for the tap
+// until it times the tap out, which takes up to about 30 s: the check ends that within one run.
+// Four checks a second cost four tap creations; a shorter period would cost more for little.
+constexpr CFTimeInterval kRunSliceSeconds = 0.25;
 constexpr int64_t kRightCommandKeyCode = 54;
+// The Fn (Globe) key's own key codes: kVK_Function, which current Apple keyboards send for the
+// Globe key as well, and 179, which is reported for it too.
+constexpr int64_t kFnKeyCodes[] = {63, 179};
 // IOLLEvent.h's device-dependent modifier bits: which key of each pair is down. Keyboards set
 // them in the flags of every event.
 constexpr CGEventFlags kDeviceModifierBits =
@@ -103,7 +111,7 @@ constexpr int32_t kMaxSuppressibleButton = 31;
 // object is built from it on the script thread. It stays small and trivially copyable so the
 // callable that carries it needs no allocation of its own beyond the queue entry.
 
-enum class RecordKind : uint8_t { kModifier, kButton, kStartFailed, kTapDisabled };
+enum class RecordKind : uint8_t { kModifier, kButton, kStartFailed, kTapDisabled, kTapEnabled };
 enum class Modifier : uint8_t { kFn, kRightCommand };
 
 struct TapRecord {
@@ -140,6 +148,10 @@ Napi::Object BuildRecordObject(Napi::Env env, const TapRecord& record) {
       object.Set("event", "tap_disabled");
       object.Set("reason", "permission_revoked");
       break;
+    case RecordKind::kTapEnabled:
+      object.Set("event", "tap_enabled");
+      object.Set("reason", "permission_granted");
+      break;
   }
   return object;
 }
@@ -164,47 +176,107 @@ void ReportModifierEdge(Modifier modifier, bool down) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Modifier state (tap thread).
+
+bool IsFnKey(int64_t keycode) {
+  return std::find(std::begin(kFnKeyCodes), std::end(kFnKeyCodes), keycode) !=
+         std::end(kFnKeyCodes);
+}
+
+// An event of the Fn key itself. Its presses and releases alternate, so a press that finds Fn
+// down follows a release the tap never saw (it happened while the tap was not there, and the
+// system's state could not show it): that release is reported before the press, so no press is
+// ever lost.
+void UpdateFnFromKey(bool down) {
+  const bool wasDown = g_fnDown.exchange(down);
+  if (down && wasDown) ReportModifierEdge(Modifier::kFn, false);
+  if (down || wasDown) ReportModifierEdge(Modifier::kFn, down);
+}
+
+void UpdateRightCommand(bool down) {
+  if (g_rightCmdDown.exchange(down) != down) ReportModifierEdge(Modifier::kRightCommand, down);
+}
+
+// Reports the edges that happened while the tap was not there (before start, while stopped,
+// while the grant was missing, while the system had the tap disabled), from the HID system's
+// modifier state now. Called right after the tap is installed or enabled again, so a change
+// after the reading also arrives as an event, which then finds the state already current.
+void ResyncModifiers() {
+  const CGEventFlags state = CGEventSourceFlagsState(kCGEventSourceStateHIDSystemState);
+  // Only a clear Fn bit is certain. The state keeps the bit after arrow, function and navigation
+  // keys are released (and after Fn itself, on some Macs), so a set bit is no proof that Fn is
+  // held, and a press made up from it would start a recording nobody asked for. A release the
+  // state hides this way is reported with the next press (UpdateFnFromKey).
+  if ((state & kCGEventFlagMaskSecondaryFn) == 0 && g_fnDown.exchange(false)) {
+    ReportModifierEdge(Modifier::kFn, false);
+  }
+  if ((state & kDeviceModifierBits) != 0) {
+    UpdateRightCommand((state & NX_DEVICERCMDKEYMASK) != 0);
+  } else if ((state & kCGEventFlagMaskCommand) == 0) {
+    UpdateRightCommand(false);
+  }
+  // Otherwise a Command key is down and the state does not say which: the state stands.
+}
+
+// ---------------------------------------------------------------------------------------------
 // Tap callback (tap thread, inside the run loop's runs).
 
 void ReenableTap() {
   if (g_tap != nullptr) CGEventTapEnable(g_tap, true);
 }
 
+CGEventRef PassEvent(CGEventTapProxy /*proxy*/, CGEventType /*type*/, CGEventRef event,
+                     void* /*userInfo*/) {
+  return event;
+}
+
+// Whether the process may filter events right now. The preflight checks can go on answering yes
+// after the user has deleted the application's row in Privacy & Security, and a tap re-enabled
+// then holds back the whole system's input; creating an active tap is refused at once. So the
+// check creates one, where the real tap is, for the one event type nothing ever sends
+// (kCGEventNull): it holds back no event in the moment it exists, and releasing its port
+// removes it.
+bool ActiveTapPermitted() {
+  CFMachPortRef probe =
+      CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
+                       CGEventMaskBit(kCGEventNull), PassEvent, nullptr);
+  if (probe == nullptr) return false;
+  CFRelease(probe);
+  return true;
+}
+
 // The system disabled the tap: it was too slow, or user input switched it off, or the user
-// withdrew the permission and the tap starved until it timed out. An active tap re-enabled
-// without the access it needs would hold back the whole system's input again, so it is turned
-// back on only while the process has that access (the post-event access, which the user grants
-// with Accessibility); otherwise the tap thread removes it and ends, and the script hears of it
-// once. The run loop is this thread's own, borrowed, and stopped from inside its run.
+// withdrew the grant and the tap starved until it timed out. Re-enabled without the grant, an
+// active tap would hold back the whole system's input again, so it is turned back on only after
+// the live check; otherwise the run stops and the tap thread removes the tap and waits for the
+// grant. The run loop is this thread's own, borrowed, and stopped from inside its run.
 void HandleTapDisabled() {
-  if (CGPreflightPostEventAccess()) {
+  if (ActiveTapPermitted()) {
     ReenableTap();
+    ResyncModifiers();
     return;
   }
-  if (g_tapRevoked.exchange(true, std::memory_order_acq_rel)) return;
-  QueueRecord(TapRecord{0, RecordKind::kTapDisabled, Modifier::kFn, false, false});
+  g_accessLost = true;
   CFRunLoopStop(CFRunLoopGetCurrent());
 }
 
+// Fn is taken from the Fn key's own events only: arrow, function and navigation keys carry the
+// Fn bit too, and the hardware's flag state can keep it after Fn is released, so another key's
+// event with the bit says nothing about Fn.
 void HandleFlagsChanged(CGEventRef event) {
   const CGEventFlags flags = CGEventGetFlags(event);
+  const int64_t keycode = CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode);
 
-  const bool fnDown = (flags & kCGEventFlagMaskSecondaryFn) != 0;
-  if (g_fnDown.exchange(fnDown) != fnDown) ReportModifierEdge(Modifier::kFn, fnDown);
+  if (IsFnKey(keycode)) UpdateFnFromKey((flags & kCGEventFlagMaskSecondaryFn) != 0);
 
-  bool rightCommandDown;
   if ((flags & kDeviceModifierBits) != 0) {
     // A keyboard's event: the right key's own device bit, whichever key changed. The Command
     // mask would not do, as it stays set while the left key is still down.
-    rightCommandDown = (flags & NX_DEVICERCMDKEYMASK) != 0;
-  } else {
+    UpdateRightCommand((flags & NX_DEVICERCMDKEYMASK) != 0);
+  } else if (keycode == kRightCommandKeyCode) {
     // No device bits at all (synthetic events from other software): the Command mask shared by
     // both keys, so only a change of the right key's own key code may move the state.
-    if (CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode) != kRightCommandKeyCode) return;
-    rightCommandDown = (flags & kCGEventFlagMaskCommand) != 0;
-  }
-  if (g_rightCmdDown.exchange(rightCommandDown) != rightCommandDown) {
-    ReportModifierEdge(Modifier::kRightCommand, rightCommandDown);
+    UpdateRightCommand((flags & kCGEventFlagMaskCommand) != 0);
   }
 }
 
@@ -247,6 +319,10 @@ void ReportStartFailed() {
   QueueRecord(TapRecord{0, RecordKind::kStartFailed, Modifier::kFn, false, false});
 }
 
+void ReportTapState(RecordKind kind) {
+  QueueRecord(TapRecord{0, kind, Modifier::kFn, false, false});
+}
+
 bool InstallTap(CFRunLoopRef runLoop) {
   g_tap = CGEventTapCreate(kCGHIDEventTap, kCGHeadInsertEventTap, kCGEventTapOptionDefault,
                            kTapEventMask, TapCallback, nullptr);
@@ -280,7 +356,7 @@ void StopCurrentRunLoop(void* /*info*/) {
   CFRunLoopStop(CFRunLoopGetCurrent());
 }
 
-// Null when the source cannot be made; stop then falls back on the loop's 0.5-second slices.
+// Null when the source cannot be made; stop then falls back on the loop's slices.
 CFRunLoopSourceRef AddWakeSource(CFRunLoopRef runLoop) {
   CFRunLoopSourceContext context{};  // version 0, no info, nothing to retain
   context.perform = StopCurrentRunLoop;
@@ -289,10 +365,35 @@ CFRunLoopSourceRef AddWakeSource(CFRunLoopRef runLoop) {
   return source;
 }
 
+// One run of the loop. A loop with nothing in it (no tap while the grant is missing, and no wake
+// source) returns at once; the slice is then waited out all the same, so the checks keep their
+// period rather than spinning.
+void RunSlice() {
+  if (CFRunLoopRunInMode(kCFRunLoopDefaultMode, kRunSliceSeconds, false) == kCFRunLoopRunFinished) {
+    std::this_thread::sleep_for(std::chrono::duration<double>(kRunSliceSeconds));
+  }
+}
+
+// After every run. Installed: remove the tap once the grant is gone, reported once. Waiting:
+// installing the tap is itself the live check; once it succeeds the script hears of it once and
+// the modifier edges of the gap follow.
+void CheckAccess(CFRunLoopRef runLoop) {
+  if (g_tap != nullptr) {
+    if (!g_accessLost && ActiveTapPermitted()) return;
+    g_accessLost = false;
+    RemoveTap(runLoop);
+    ReportTapState(RecordKind::kTapDisabled);
+  } else if (InstallTap(runLoop)) {
+    ReportTapState(RecordKind::kTapEnabled);
+    ResyncModifiers();
+  }
+}
+
 void TapThreadMain() {
   CFRunLoopRef runLoop = CFRunLoopGetCurrent();
   CFRetain(runLoop);
   g_tapRunLoop.store(runLoop, std::memory_order_seq_cst);
+  g_accessLost = false;
   // A stop that came first leaves nothing to install: stop is waiting in the join.
   if (!g_running.load(std::memory_order_seq_cst)) return;
 
@@ -300,15 +401,17 @@ void TapThreadMain() {
     ReportStartFailed();
     return;
   }
+  ResyncModifiers();
   // The source is published before the loop's first look at g_running, and stop clears
   // g_running before it looks for the source (both in one sequentially consistent order):
   // either stop finds the source and signals it, or the loop finds the flag already clear.
-  // A revoked tap ends the loop too; g_running stays set until stop, as after a refused tap.
+  // The loop goes on while the grant is missing, without a tap, until stop.
   CFRunLoopSourceRef wake = AddWakeSource(runLoop);
   g_wakeSource.store(wake, std::memory_order_seq_cst);
-  while (g_running.load(std::memory_order_seq_cst) &&
-         !g_tapRevoked.load(std::memory_order_acquire)) {
-    CFRunLoopRunInMode(kCFRunLoopDefaultMode, kRunSliceSeconds, false);
+  while (g_running.load(std::memory_order_seq_cst)) {
+    RunSlice();
+    if (!g_running.load(std::memory_order_seq_cst)) break;
+    CheckAccess(runLoop);
   }
   // Out of every loop from here on: a later signal from stop does nothing. The reference stays
   // for stop to release after the join.
@@ -449,7 +552,6 @@ Napi::Value Start(const Napi::CallbackInfo& info) {
     // The host's error is pending; nothing was set.
     return env.Null();
   }
-  g_tapRevoked.store(false, std::memory_order_release);
   g_tsfnActive.store(true, std::memory_order_release);
   g_running.store(true, std::memory_order_release);
 
@@ -487,11 +589,12 @@ Napi::Value SetSuppress(const Napi::CallbackInfo& info) {
   if (button < kMinSuppressibleButton || button > kMaxSuppressibleButton) {
     return RaiseRangeError(env, "button out of range");
   }
-  // Only script threads write the mask, so a plain load and store suffice.
+  // Script functions run on several threads at once (workers load the addon too), so each change
+  // is one read-modify-write: two calls never lose each other's bit. Its release half is what
+  // the tap thread's acquire load pairs with.
   const uint32_t bit = 1u << button;
-  uint32_t mask = g_suppressMask.load(std::memory_order_acquire);
-  mask = on ? (mask | bit) : (mask & ~bit);
-  g_suppressMask.store(mask, std::memory_order_release);
+  const uint32_t mask = on ? g_suppressMask.fetch_or(bit, std::memory_order_acq_rel) | bit
+                           : g_suppressMask.fetch_and(~bit, std::memory_order_acq_rel) & ~bit;
   return Napi::Number::New(env, static_cast<double>(mask));
 }
 
@@ -500,6 +603,14 @@ Napi::Value SetSuppress(const Napi::CallbackInfo& info) {
 // HID level and released within the call; a creation that fails is skipped and the rest of the
 // sequence still goes out. Posted events carry no marker: the tap sees them like hardware, and
 // only ever other-mouse events of the middle button, which it does not report.
+//
+// An event made with no source starts with the modifiers the user holds (the session's combined
+// state): with right Command held for push-to-talk, a click would be a Command-click and a
+// scroll a zoom. So every event leaves with the bits held keys put there cleared (each
+// modifier's device-independent mask and device-dependent bit, and the bits arrow and function
+// keys add while held), the modifiers the call names added, and every other bit the platform
+// gave it kept: the non-coalesced bit, and on arrow, function and navigation keys their own Fn
+// and numeric-pad bits, which shortcuts such as Control-Arrow need.
 
 constexpr int32_t kMaxClickCount = 3;
 constexpr uint32_t kScrollWheelCount = 2;
@@ -540,10 +651,58 @@ constexpr ModifierName kModifierFlags[] = {
     {"fn", kCGEventFlagMaskSecondaryFn},
 };
 
+// Every device-independent modifier mask, from Caps Lock (bit 16) to Fn (bit 23), with the
+// numeric-pad and help bits between them that held keys set as well.
+constexpr CGEventFlags kModifierMasks = kCGEventFlagMaskAlphaShift | kCGEventFlagMaskShift |
+                                        kCGEventFlagMaskControl | kCGEventFlagMaskAlternate |
+                                        kCGEventFlagMaskCommand | kCGEventFlagMaskNumericPad |
+                                        kCGEventFlagMaskHelp | kCGEventFlagMaskSecondaryFn;
+static_assert(kModifierMasks == 0xff0000, "the device-independent modifier masks");
+constexpr CGEventFlags kHeldKeyBits = kModifierMasks | kDeviceModifierBits;
+
+// A key's own bits as the platform gives them to its events, whoever holds what: Fn on arrow,
+// function and navigation keys, the numeric pad on arrows too. Key codes of the key table.
+struct KeyOwnBits {
+  CGKeyCode first;
+  CGKeyCode last;
+  CGEventFlags flags;
+};
+
+constexpr KeyOwnBits kKeyOwnBits[] = {
+    {96, 101, kCGEventFlagMaskSecondaryFn},   // F5, F6, F7, F3, F8, F9
+    {103, 103, kCGEventFlagMaskSecondaryFn},  // F11
+    {109, 109, kCGEventFlagMaskSecondaryFn},  // F10
+    {111, 111, kCGEventFlagMaskSecondaryFn},  // F12
+    {115, 122, kCGEventFlagMaskSecondaryFn},  // Home, Page Up, Forward Delete, F4, End, F2,
+                                              // Page Down, F1
+    {123, 126, kCGEventFlagMaskSecondaryFn | kCGEventFlagMaskNumericPad},  // the arrows
+};
+
+CGEventFlags KeyOwnFlags(int64_t code) {
+  for (const KeyOwnBits& row : kKeyOwnBits) {
+    if (code >= row.first && code <= row.last) return row.flags;
+  }
+  return 0;
+}
+
+// The flags the event was created with, minus what held keys put there (but for the bits of its
+// own that `own` keeps), plus `named`. Set only when that changes them.
+void ClearHeldKeys(CGEventRef event, CGEventFlags own, CGEventFlags named) {
+  const CGEventFlags created = CGEventGetFlags(event);
+  const CGEventFlags flags = (created & ~kHeldKeyBits) | (created & own) | named;
+  if (flags != created) CGEventSetFlags(event, flags);
+}
+
 // Posting never fails visibly, so there is nothing to report; the event is ours to release.
 void PostAndRelease(CGEventRef event) {
   CGEventPost(kCGHIDEventTap, event);
   CFRelease(event);
+}
+
+// Pointer events name no modifier.
+void PostPointerEvent(CGEventRef event) {
+  ClearHeldKeys(event, 0, 0);
+  PostAndRelease(event);
 }
 
 bool IsAsciiUpper(char byte) {
@@ -892,7 +1051,7 @@ const MouseButtonRow& MouseButtonNamed(const std::string& name) {
 
 void PostMouseMove(CGPoint point, CGMouseButton button) {
   if (CGEventRef move = CGEventCreateMouseEvent(nullptr, kCGEventMouseMoved, point, button)) {
-    PostAndRelease(move);
+    PostPointerEvent(move);
   }
 }
 
@@ -901,11 +1060,11 @@ void PostClickPair(const MouseButtonRow& row, CGPoint point, int32_t clickState)
   CGEventRef up = CGEventCreateMouseEvent(nullptr, row.up, point, row.button);
   if (down != nullptr) {
     CGEventSetIntegerValueField(down, kCGMouseEventClickState, clickState);
-    PostAndRelease(down);
+    PostPointerEvent(down);
   }
   if (up != nullptr) {
     CGEventSetIntegerValueField(up, kCGMouseEventClickState, clickState);
-    PostAndRelease(up);
+    PostPointerEvent(up);
   }
 }
 
@@ -955,7 +1114,7 @@ Napi::Value PostScroll(const Napi::CallbackInfo& info) {
   const int32_t dy = info[1].As<Napi::Number>().Int32Value();
   if (CGEventRef scroll = CGEventCreateScrollWheelEvent(nullptr, kCGScrollEventUnitPixel,
                                                         kScrollWheelCount, VerticalWheel(dy), dx)) {
-    PostAndRelease(scroll);
+    PostPointerEvent(scroll);
   }
   return Napi::Boolean::New(env, true);
 }
@@ -1050,11 +1209,11 @@ bool ReadModifierFlags(Napi::Env env, const Napi::Array& modifiers, CGEventFlags
   return true;
 }
 
-// The flags are set whether or not a modifier was named: an event made without a source starts
-// from the modifiers the user holds, so a push-to-talk key held down would turn a plain key
-// press into a shortcut (Return into Command-Return).
-void PostKeyEvent(CGEventRef event, CGEventFlags flags) {
-  CGEventSetFlags(event, flags);
+// Cleared whether or not a modifier was named: a push-to-talk key held down would turn a plain
+// key press into a shortcut (Return into Command-Return).
+void PostKeyEvent(CGEventRef event, CGEventFlags named) {
+  ClearHeldKeys(event, KeyOwnFlags(CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode)),
+                named);
   PostAndRelease(event);
 }
 
@@ -1098,9 +1257,7 @@ size_t SliceLength(const std::u16string& text, size_t offset) {
   return kTypeSliceUnits;
 }
 
-// An event made with no source starts with the modifiers the user holds (the combined session
-// state), and typed text must not turn into shortcuts while a push-to-talk key is down: its flags
-// are set to none.
+// Typed text must not turn into shortcuts while a push-to-talk key is down: it names no modifier.
 void PostTypedEvent(CGEventRef event, const char16_t* units, size_t count) {
   CGEventKeyboardSetUnicodeString(event, count, reinterpret_cast<const UniChar*>(units));
   PostKeyEvent(event, 0);

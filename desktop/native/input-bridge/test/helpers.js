@@ -21,12 +21,22 @@ const EventType = Object.freeze({
 });
 
 const Flag = Object.freeze({
+  capsLock: 0x10000,
   shift: 0x20000,
   control: 0x40000,
   option: 0x80000,
   command: 0x100000,
+  numericPad: 0x200000,
   fn: 0x800000,
+  nonCoalesced: 0x100,
 });
+
+// The bits a Mac gives the events of these keys of the key table itself: Fn on function and
+// navigation keys, Fn and the numeric pad on the arrows.
+const FN_KEYS = [122, 120, 99, 118, 96, 97, 98, 100, 101, 109, 103, 111, 115, 116, 117, 119, 121];
+const ARROW_KEYS = [123, 124, 125, 126];
+const keyOwnFlags = (keycode) => (ARROW_KEYS.includes(keycode) ? Flag.fn | Flag.numericPad
+                                  : FN_KEYS.includes(keycode) ? Flag.fn : 0);
 
 const KeyCode = Object.freeze({ rightCommand: 54, leftCommand: 55, shift: 56, fn: 63 });
 
@@ -108,17 +118,18 @@ function assertThrowsExactly(fn, ErrorType, message) {
 }
 
 // Expected events as the simulated applications receive them (desktop-sim's posted() records).
-// Events are made without a source, so key events sit at (0, 0). Key events always have their
-// flags set (to the named modifiers, or to none), so they never show the flags they were created
-// with, which carry the modifiers the user holds.
+// Events are made without a source, so key events sit at (0, 0). Every event leaves with the
+// modifiers it names and nothing that held keys put there; key events keep the bits the platform
+// gave them (the non-coalesced bit, a key's own Fn and numeric-pad bits).
 const Posted = Object.freeze({
   move: (x, y, button = 0) => ({ type: EventType.mouseMoved, x, y, button, clickState: 0, flags: 0 }),
   mouse: (type, x, y, button, clickState) => ({ type, x, y, button, clickState, flags: 0 }),
   scroll: (wheel1, wheel2) => ({ type: EventType.scrollWheel, x: 0, y: 0, flags: 0, wheel1, wheel2 }),
-  key: (keycode, keyDown, flags = 0) => ({
-    type: keyDown ? EventType.keyDown : EventType.keyUp, x: 0, y: 0, flags, keycode, keyDown,
+  key: (keycode, keyDown, named = 0) => ({
+    type: keyDown ? EventType.keyDown : EventType.keyUp, x: 0, y: 0,
+    flags: Flag.nonCoalesced | keyOwnFlags(keycode) | named, keycode, keyDown,
   }),
-  // Typed text sets its flags to none, so it never carries the modifiers the user holds.
+  // Typed text names no modifier, so it never carries those the user holds.
   typed: (text, keyDown) => ({ ...Posted.key(0, keyDown), text }),
 });
 
@@ -183,6 +194,7 @@ module.exports = {
   sim,
   EventType,
   Flag,
+  keyOwnFlags,
   KeyCode,
   press,
   release,

@@ -36,7 +36,7 @@ const KEYS = [
   ['[', 33], ['rightbracket', 30], [']', 30],
 ];
 
-// No modifiers named: the events' flags are set to none, never left as created.
+// No modifiers named: the events carry none, only the bits the platform gives the key itself.
 const press = (code, flags = 0) => [Posted.key(code, true, flags), Posted.key(code, false, flags)];
 
 // For arrays that must not be printed (huge, or with getters that count their reads).
@@ -54,7 +54,7 @@ function assertPresses(key, modifiers, code, flags) {
   assert.deepEqual(events, press(code, flags), label);
 }
 
-test('every key name posts its key code down and up, with no flags set', () => {
+test('every key name posts its key code down and up, with no modifier set', () => {
   assert.equal(new Set(KEYS.map(([name]) => name)).size, 91, 'the test data holds 91 names');
   for (const [name, code] of KEYS) assertPresses(name, undefined, code, undefined);
 });
@@ -97,7 +97,7 @@ test('a name outside the table posts nothing and answers false, whatever the mod
 });
 
 test('modifiers become the flags of both events; junk is skipped', () => {
-  const KEPT = 0;  // no modifier found: the events' flags are set to none
+  const KEPT = 0;  // no modifier found: the events carry none
   const cases = [
     // [modifiers, flags]
     [['cmd'], Flag.command],

@@ -7,6 +7,7 @@ const h = require('./helpers');
 const { bridge, sim, press, release } = h;
 
 const TAP_DISABLED = { event: 'tap_disabled', reason: 'permission_revoked' };
+const TAP_ENABLED = { event: 'tap_enabled', reason: 'permission_granted' };
 const START_FAILED = { event: 'start_failed', reason: 'tap_create_returned_null' };
 const ALL_GRANTED = { accessibility: true, inputMonitoring: true, postEvents: true };
 
@@ -46,6 +47,84 @@ test('a tap whose permission is withdrawn while buttons flow is removed and repo
   assert.deepEqual(sim.taps(), []);
   assert.equal(bridge.stop(), true);
   assert.equal(bridge.isRunning(), false);
+});
+
+// The system's own timeout is kept out of the way: only the addon's live check can end the hold.
+const SYSTEM_HOLD_MS = 600000;
+
+// Sends button events until one reaches the applications again: the hold has ended.
+async function sendUntilThrough(what) {
+  await h.waitFor(() => sim.hid.send(press(3)) && sim.hid.send(release(3)), what);
+}
+
+test('a withdrawn grant is noticed without the system\'s timeout, whatever the preflight says', async () => {
+  const cases = [
+    // [withdrawn, preflight answers stale]
+    ['accessibility', false],
+    ['accessibility', true],  // the application's row deleted: the trust check still says yes
+    ['postEvents', false],
+    ['postEvents', true],
+  ];
+  for (const [withdrawn, stale] of cases) {
+    const what = `${withdrawn} withdrawn${stale ? ', preflight stale' : ''}`;
+    sim.reset();
+    sim.setRevocationDelay(SYSTEM_HOLD_MS);
+    const rec = await h.startRecording();
+    if (stale) sim.setPreflightStale(withdrawn, true);
+    sim.setPermission(withdrawn, false);
+    if (stale) assert.equal(bridge.permissions().postEvents, true, `${what}: the preflight`);
+    await sendUntilThrough(`${what}: input flowing again`);
+    assert.ok(sim.heldBack() > 0, `${what}: the starving tap held input back meanwhile`);
+    await h.waitFor(() => rec.records.length === 1, `${what}: the record`);
+    assert.deepEqual(sim.taps(), [], `${what}: the tap is gone`);
+    await h.settle();
+    assert.deepEqual(rec.records, [TAP_DISABLED], what);
+    assert.equal(bridge.isRunning(), true, `${what}: running until stop`);
+    assert.equal(bridge.stop(), true, what);
+    h.assertLedgerClean();
+  }
+});
+
+test('the grant\'s return reinstalls the tap, reported once, and records flow again', async () => {
+  sim.setRevocationDelay(SYSTEM_HOLD_MS);
+  sim.setPreflightStale('accessibility', true);
+  const rec = await h.startRecording();
+  for (let round = 1; round <= 2; round++) {
+    rec.records.length = 0;
+    sim.setPermission('accessibility', false);
+    await h.waitFor(() => rec.records.length === 1, `round ${round}: tap_disabled`);
+    assert.deepEqual(sim.taps(), []);
+    assert.equal(sim.hid.send(press(4)), true, 'no tap: nothing is held back or reported');
+    assert.equal(bridge.isRunning(), true, 'running while the grant is missing');
+    sim.setPermission('accessibility', true);
+    await h.waitFor(() => rec.records.length === 2, `round ${round}: tap_enabled`);
+    await h.waitForTap();
+    assert.deepEqual(h.sendAll([release(4), press(4), release(4)]), [true, true, true]);
+    await h.waitFor(() => rec.records.length === 5, `round ${round}: the button's records`);
+    await h.settle();
+    assert.deepEqual(rec.records, [
+      TAP_DISABLED,
+      TAP_ENABLED,
+      { button: 5, phase: 'up', suppressed: false },
+      { button: 5, phase: 'down', suppressed: false },
+      { button: 5, phase: 'up', suppressed: false },
+    ], `round ${round}`);
+  }
+  assert.equal(bridge.isRunning(), true);
+});
+
+test('stop ends the tap thread while it waits for the grant', async () => {
+  const rec = await h.startRecording();
+  sim.setPermission('postEvents', false);
+  assert.equal(sim.hid.disableTaps('timeout'), 1);
+  await h.waitFor(() => rec.records.length === 1, 'tap_disabled');
+  assert.equal(bridge.isRunning(), true);
+  assert.equal(bridge.stop(), true);
+  assert.equal(bridge.isRunning(), false);
+  sim.setPermission('postEvents', true);
+  await h.settle();
+  assert.deepEqual(rec.records, [TAP_DISABLED], 'no tap_enabled after stop');
+  assert.deepEqual(sim.taps(), []);
 });
 
 test('start after stop tries again, and gets the tap once the permission is back', async () => {

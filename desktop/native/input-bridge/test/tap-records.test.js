@@ -23,6 +23,30 @@ const tap = (keycode) => [keyDown(keycode), keyUp(keycode)];
 const suppress = (button, on) => ({ suppress: [button, on] });
 const button4 = [send(press(3)), send(release(3))];
 
+async function runCase(rec, steps, records) {
+  rec.records.length = 0;
+  for (const step of steps) {
+    if (step.suppress) {
+      bridge.setSuppress(...step.suppress);
+      continue;
+    }
+    if (step.key) {
+      const [keycode, isDown] = step.key;
+      assert.equal(isDown ? sim.hid.keyDown(keycode) : sim.hid.keyUp(keycode), true,
+                   `key ${keycode} ${isDown ? 'down' : 'up'} reaches the applications`);
+      continue;
+    }
+    assert.equal(sim.hid.send(step.event), step.reaches,
+                 `${JSON.stringify(step.event)} reaches the applications`);
+  }
+  await h.waitFor(() => rec.records.length >= records.length, `${records.length} records`);
+  await h.settle();
+  assert.deepEqual(rec.records, records);
+  // Key order is part of the contract.
+  assert.deepEqual(rec.records.map(Object.keys), records.map(Object.keys));
+  assert.deepEqual(sim.hid.keysDown(), [], 'the case released every key it pressed');
+}
+
 const CASES = [
   {
     name: 'button 4 pressed and released',
@@ -163,29 +187,72 @@ test('tap records', async (t) => {
   });
 
   for (const { name, steps, records } of CASES) {
-    await t.test(name, async () => {
-      rec.records.length = 0;
-      for (const step of steps) {
-        if (step.suppress) {
-          bridge.setSuppress(...step.suppress);
-          continue;
-        }
-        if (step.key) {
-          const [keycode, isDown] = step.key;
-          assert.equal(isDown ? sim.hid.keyDown(keycode) : sim.hid.keyUp(keycode), true,
-                       `key ${keycode} ${isDown ? 'down' : 'up'} reaches the applications`);
-          continue;
-        }
-        assert.equal(sim.hid.send(step.event), step.reaches,
-                     `${JSON.stringify(step.event)} reaches the applications`);
-      }
-      await h.waitFor(() => rec.records.length >= records.length, `${records.length} records`);
-      await h.settle();
-      assert.deepEqual(rec.records, records);
-      // Key order is part of the contract.
-      assert.deepEqual(rec.records.map(Object.keys), records.map(Object.keys));
-      assert.deepEqual(sim.hid.keysDown(), [], 'the case released every key it pressed');
-    });
+    await t.test(name, () => runCase(rec, steps, records));
+  }
+});
+
+// Fn from the Fn key's own events only. Arrow, function and navigation keys carry the Fn bit,
+// and with the latch the keyboard's flag state keeps it after Fn (or such a key) is released,
+// so other keys' events carry it too: none of that may move the Fn state.
+const ARROW = 123;
+const F5 = 96;
+const FN_CASES = [
+  {
+    name: 'Fn alone',
+    steps: tap(K.fn),
+    records: [fn('down'), fn('up')],
+  },
+  {
+    name: 'Fn, then Shift',
+    steps: [...tap(K.fn), ...tap(K.leftShift), ...tap(K.rightShift)],
+    records: [fn('down'), fn('up')],
+  },
+  {
+    name: 'Shift held while Fn is pressed and released',
+    steps: [keyDown(K.leftShift), ...tap(K.fn), keyUp(K.leftShift)],
+    records: [fn('down'), fn('up')],
+  },
+  {
+    name: 'an arrow key with Fn held',
+    steps: [keyDown(K.fn), ...tap(ARROW), keyUp(K.fn)],
+    records: [fn('down'), fn('up')],
+  },
+  {
+    name: 'arrow and function keys, then modifiers, without Fn',
+    steps: [...tap(ARROW), ...tap(K.leftShift), keyDown(F5), ...tap(K.rightOption), keyUp(F5),
+            ...tap(K.leftCommand)],
+    records: [],
+  },
+  {
+    name: 'right Command under a latched Fn bit',
+    steps: [...tap(K.fn), ...tap(K.rightCommand)],
+    records: [fn('down'), fn('up'), rightCommand('down'), rightCommand('up')],
+  },
+  {
+    // The Globe key of some keyboards reports key code 179 for Fn.
+    name: 'Fn events of key code 179',
+    steps: [send(flags(179, Flag.fn)), send(flags(179))],
+    records: [fn('down'), fn('up')],
+  },
+];
+
+test('Fn comes from the Fn key only, with the latch on and off', async (t) => {
+  let rec;
+  t.before(async () => {
+    rec = await h.startRecording();
+  });
+  t.after(() => {
+    bridge.stop();
+    sim.hid.setFnLatch(false);
+  });
+  for (const latch of [false, true]) {
+    for (const { name, steps, records } of FN_CASES) {
+      await t.test(`${name}${latch ? ', latch on' : ''}`, async () => {
+        sim.hid.setFnLatch(false);  // nothing latched by the case before
+        sim.hid.setFnLatch(latch);
+        await runCase(rec, steps, records);
+      });
+    }
   }
 });
 

@@ -8,5 +8,6 @@
 #include <CoreGraphics/CGRemoteOperation.h>
 #include <CoreGraphics/CGEventTypes.h>
 #include <CoreGraphics/CGEvent.h>
+#include <CoreGraphics/CGEventSource.h>
 
 #endif  // DESKTOP_SIM_COREGRAPHICS_H_

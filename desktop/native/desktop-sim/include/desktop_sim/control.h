@@ -40,9 +40,10 @@ typedef enum desktop_sim_disable_reason {
 enum { DESKTOP_SIM_DEFAULT_TAP_TIMEOUT_MS = 1000 };
 
 // A fresh desktop: every tap gone (their ports invalid), refusal off, tap timeout back to its
-// default, every permission granted with the default revocation delay and no prompts or
-// held-back events counted, no key held, application event log and posted log emptied, event
-// creation failure off, and the ledger's baseline taken now.
+// default, every permission granted with live preflight answers and the default revocation
+// delay, no prompts, held-back events or tap creations counted, no key held and the Fn latch
+// off, application event log and posted log emptied, event creation failure off, and the
+// ledger's baseline taken now.
 DESKTOP_SIM_EXPORT void desktop_sim_reset(void);
 
 // Delivers one hardware event through the taps; true when it reached the applications, false
@@ -58,10 +59,12 @@ DESKTOP_SIM_EXPORT uint64_t desktop_sim_hid_send_many(const desktop_sim_event* e
 // sends the event a Mac keyboard produces: for a modifier key (both Shifts, Controls, Options and
 // Commands, Fn = 63, Caps Lock = 57) a flags-changed event with that key code, for any other key
 // a key-down or key-up event; its flags are those of every modifier then held (device-independent
-// masks, device-dependent bits) and the non-coalesced bit. Caps Lock is a lock: each press turns
-// its mask on or off. Answers as desktop_sim_hid_send (REACHED or REMOVED), or, changing and
-// sending nothing, ALREADY_DOWN / NOT_DOWN for a press of a key held or a release of a key not
-// held. reset() releases every key (sending nothing) and turns Caps Lock off.
+// masks, device-dependent bits) and the non-coalesced bit. Arrow, function and navigation keys add
+// the Fn bit (arrows and the keypad the numeric-pad bit too) to their own events and, while held,
+// to the keyboard's flag state; the Fn key's own release never carries it. Caps Lock is a lock:
+// each press turns its mask on or off. Answers as desktop_sim_hid_send (REACHED or REMOVED), or,
+// changing and sending nothing, ALREADY_DOWN / NOT_DOWN for a press of a key held or a release of a
+// key not held. reset() releases every key (sending nothing) and turns Caps Lock off.
 typedef enum desktop_sim_key_result {
   DESKTOP_SIM_KEY_NOT_DOWN = -2,
   DESKTOP_SIM_KEY_ALREADY_DOWN = -1,
@@ -72,8 +75,10 @@ typedef enum desktop_sim_key_result {
 DESKTOP_SIM_EXPORT int desktop_sim_hid_key(uint16_t keycode, bool down);
 // Keys held down, in the order they went down. Fills up to capacity and returns how many.
 DESKTOP_SIM_EXPORT size_t desktop_sim_keys_down(uint16_t* out, size_t capacity);
-// The flags of every modifier held now, Caps Lock included (the combined session state's
-// modifier flags, which events created with no source start with).
+// The keyboard's flag state: every modifier held now, Caps Lock, and the bits held or latched
+// arrow, function and navigation keys add (the combined session state's modifier flags, which
+// events created with no source start with, and CGEventSourceFlagsState's answer without the
+// non-coalesced bit).
 DESKTOP_SIM_EXPORT uint64_t desktop_sim_keyboard_flags(void);
 
 // Disables every enabled tap and notifies each one (type 0xFFFFFFFE or 0xFFFFFFFF). Returns the
@@ -177,7 +182,9 @@ typedef enum desktop_sim_permission {
   DESKTOP_SIM_PERMISSION_POST_EVENTS = 2,
 } desktop_sim_permission;
 
-enum { DESKTOP_SIM_PERMISSION_COUNT = 3, DESKTOP_SIM_DEFAULT_REVOCATION_DELAY_MS = 100 };
+// The default revocation delay is the longest hold reported for a Mac (about 30 s; others report
+// about 1 s): code that waits for the system's timeout freezes input for that long.
+enum { DESKTOP_SIM_PERMISSION_COUNT = 3, DESKTOP_SIM_DEFAULT_REVOCATION_DELAY_MS = 30000 };
 
 // Withdrawing what an enabled active tap needs starves it: the HID holds every event back while
 // it stays enabled, and the system disables it by timeout after the revocation delay.
@@ -189,6 +196,24 @@ DESKTOP_SIM_EXPORT void desktop_sim_set_revocation_delay_ms(uint32_t ms);
 DESKTOP_SIM_EXPORT uint32_t desktop_sim_revocation_delay_ms(void);
 // Hardware events held back by a starving tap since reset(); they reach nothing.
 DESKTOP_SIM_EXPORT uint64_t desktop_sim_held_back(void);
+
+// --- Stale preflight answers, tap creations, the keyboard's Fn latch ---
+//
+// While on, the preflight calls of the permission keep answering what they answered when it was
+// turned on, whatever the switch is now: AXIsProcessTrusted and AXIsProcessTrustedWithOptions
+// for accessibility, CGPreflightListenEventAccess for input monitoring, and that permission's
+// share of CGPreflightPostEventAccess (accessibility and post events); the request calls answer
+// the same. Everything else follows the switch: tap creation, posting, the accessibility API
+// and a starving tap. reset() turns it off for every permission.
+DESKTOP_SIM_EXPORT void desktop_sim_set_preflight_stale(desktop_sim_permission permission, bool on);
+DESKTOP_SIM_EXPORT bool desktop_sim_preflight_stale(desktop_sim_permission permission);
+// CGEventTapCreate calls since reset(), refused ones included.
+DESKTOP_SIM_EXPORT uint64_t desktop_sim_tap_create_calls(void);
+// While on, the keyboard's flag state keeps the Fn bit (and an arrow's numeric-pad bit) set after
+// the key that set it is released: after Fn, an arrow, a function or a navigation key. The next
+// press and release of Fn clears it. Off (the default, and after reset()) clears it at once.
+DESKTOP_SIM_EXPORT void desktop_sim_set_fn_latch(bool on);
+DESKTOP_SIM_EXPORT bool desktop_sim_fn_latch(void);
 
 // --- Accessibility ---
 //

@@ -92,6 +92,73 @@ TEST_F(EventsTest, EventsMadeWithNoSourceStartFromTheModifiersHeldUntilTheirFlag
   ExpectBalanced();
 }
 
+TEST_F(EventsTest, KeyboardEventsCarryTheKeysOwnBitsBesideTheModifiersHeld) {
+  constexpr CGEventFlags kFn = kCGEventFlagMaskSecondaryFn;
+  constexpr CGEventFlags kPad = kCGEventFlagMaskNumericPad;
+  struct Case {
+    CGKeyCode key;
+    CGEventFlags own;
+  };
+  const Case cases[] = {
+      {0, 0},                             // A
+      {36, 0},                            // Return
+      {123, kFn | kPad},                  // left arrow
+      {126, kFn | kPad},                  // up arrow
+      {122, kFn},                         // F1
+      {96, kFn},                          // F5
+      {111, kFn},                         // F12
+      {115, kFn},                         // Home
+      {121, kFn},                         // Page Down
+      {117, kFn},                         // Forward Delete
+      {114, kFn | kCGEventFlagMaskHelp},  // Help
+      {82, kPad},                         // keypad 0
+      {76, kPad},                         // keypad Enter
+  };
+  for (bool shift_held : {false, true}) {
+    if (shift_held) {
+      ASSERT_EQ(desktop_sim_hid_key(60, true), DESKTOP_SIM_KEY_REACHED);
+    }
+    const CGEventFlags held = shift_held ? kCGEventFlagMaskShift | NX_DEVICERSHIFTKEYMASK : 0;
+    for (const Case& c : cases) {
+      for (bool down : {true, false}) {
+        const std::string trace = "key " + std::to_string(c.key) + (down ? " down" : " up") +
+                                  (shift_held ? ", Shift held" : "");
+        SCOPED_TRACE(trace);
+        CGEventRef event = CGEventCreateKeyboardEvent(nullptr, c.key, down);
+        EXPECT_EQ(CGEventGetFlags(event), kCGEventFlagMaskNonCoalesced | c.own | held);
+        CFRelease(event);
+      }
+    }
+  }
+  ASSERT_EQ(desktop_sim_hid_key(60, false), DESKTOP_SIM_KEY_REACHED);
+  ExpectBalanced();
+}
+
+TEST_F(EventsTest, TheSourceStateTablesHoldTheKeyboardsFlagState) {
+  constexpr CGEventFlags kNonCoalesced = kCGEventFlagMaskNonCoalesced;
+  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateHIDSystemState), kNonCoalesced);
+  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState), kNonCoalesced);
+  ASSERT_EQ(desktop_sim_hid_key(54, true), DESKTOP_SIM_KEY_REACHED);   // right Command
+  ASSERT_EQ(desktop_sim_hid_key(125, true), DESKTOP_SIM_KEY_REACHED);  // down arrow, held
+  const CGEventFlags held = kCGEventFlagMaskCommand | NX_DEVICERCMDKEYMASK |
+                            kCGEventFlagMaskSecondaryFn | kCGEventFlagMaskNumericPad;
+  EXPECT_EQ(desktop_sim_keyboard_flags(), held);
+  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateHIDSystemState), held | kNonCoalesced);
+  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateCombinedSessionState), held | kNonCoalesced);
+  ASSERT_EQ(desktop_sim_hid_key(125, false), DESKTOP_SIM_KEY_REACHED);
+  ASSERT_EQ(desktop_sim_hid_key(54, false), DESKTOP_SIM_KEY_REACHED);
+  EXPECT_EQ(CGEventSourceFlagsState(kCGEventSourceStateHIDSystemState), kNonCoalesced);
+  ExpectBalanced();
+
+  // Event sources are not modelled, so neither is a private state table.
+  for (CGEventSourceStateID state :
+       {kCGEventSourceStatePrivate, static_cast<CGEventSourceStateID>(2)}) {
+    EXPECT_EQ(CGEventSourceFlagsState(state), 0u);
+  }
+  EXPECT_EQ(desktop_sim_cf_misuse(), 2u) << MisuseLog();
+  EXPECT_NE(LastMisuse().find("CGEventSourceFlagsState"), std::string::npos) << LastMisuse();
+}
+
 TEST_F(EventsTest, ScrollWheelValuesComeFromTheVariadicArguments) {
   struct Case {
     uint32_t wheels;

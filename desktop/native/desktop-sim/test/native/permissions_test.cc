@@ -72,6 +72,50 @@ TEST_F(PermissionsTest, EachPreflightAnswersForItsAccess) {
   }
 }
 
+TEST_F(PermissionsTest, AStalePreflightKeepsItsAnswerWhileTapsAndPostingFollowTheSwitch) {
+  for (desktop_sim_permission withdrawn : {kAccessibility, kPostEvents}) {
+    SCOPED_TRACE(withdrawn);
+    desktop_sim_reset();
+    desktop_sim_set_preflight_stale(withdrawn, true);
+    EXPECT_TRUE(desktop_sim_preflight_stale(withdrawn));
+    desktop_sim_set_permission(withdrawn, false);
+    EXPECT_TRUE(AXIsProcessTrusted()) << "the row is deleted, the trust check still says yes";
+    EXPECT_TRUE(AXIsProcessTrustedWithOptions(nullptr));
+    EXPECT_TRUE(CGPreflightPostEventAccess());
+    EXPECT_TRUE(CGRequestPostEventAccess());
+    EXPECT_EQ(desktop_sim_prompts(kPostEvents), 0u) << "nothing missing, as far as it knows";
+    ProbeOptions options;
+    options.location = kCGHIDEventTap;
+    ProbeTap refused(options);
+    EXPECT_FALSE(refused.Start()) << "tap creation follows the switch";
+    CGEventRef key = CGEventCreateKeyboardEvent(nullptr, 4, true);
+    CGEventPost(kCGHIDEventTap, key);
+    CFRelease(key);
+    ASSERT_EQ(Posted().size(), 1u);
+    EXPECT_TRUE(Posted()[0].dropped) << "and so does posting";
+
+    // Turned stale while withdrawn, the answer stays no after the grant is back.
+    desktop_sim_set_preflight_stale(withdrawn, false);
+    EXPECT_FALSE(CGPreflightPostEventAccess());
+    desktop_sim_set_preflight_stale(withdrawn, true);
+    desktop_sim_set_permission(withdrawn, true);
+    EXPECT_FALSE(CGPreflightPostEventAccess());
+    ProbeTap granted(options);
+    EXPECT_TRUE(granted.Start());
+    granted.Stop();
+    desktop_sim_set_preflight_stale(withdrawn, false);
+    EXPECT_TRUE(CGPreflightPostEventAccess()) << "live again";
+  }
+  desktop_sim_set_preflight_stale(kInputMonitoring, true);
+  desktop_sim_set_permission(kInputMonitoring, false);
+  EXPECT_TRUE(CGPreflightListenEventAccess());
+  desktop_sim_reset();
+  for (desktop_sim_permission p : kAll) EXPECT_FALSE(desktop_sim_preflight_stale(p));
+  desktop_sim_set_permission(kInputMonitoring, false);
+  EXPECT_FALSE(CGPreflightListenEventAccess()) << "reset makes every answer live";
+  ExpectBalanced();
+}
+
 TEST_F(PermissionsTest, RequestsPromptOnlyWhileTheAccessIsMissing) {
   EXPECT_TRUE(CGRequestListenEventAccess());
   EXPECT_TRUE(CGRequestPostEventAccess());

@@ -8,6 +8,7 @@ import type {
   KeyName,
   ModifierName,
   Permissions,
+  TapEnabledRecord,
   TapRecord,
 } from 'input-bridge';
 
@@ -23,6 +24,8 @@ function describe(record: TapRecord): string {
       return `refused: ${record.reason}`;
     case 'tap_disabled':
       return `disabled: ${record.reason}`;
+    case 'tap_enabled':
+      return `enabled again: ${record.reason}`;
     default: {
       const unreachable: never = record;
       return unreachable;
@@ -31,6 +34,8 @@ function describe(record: TapRecord): string {
 }
 
 const started: true = bridge.start((record) => console.log(describe(record)));
+const resumed: TapEnabledRecord = { event: 'tap_enabled', reason: 'permission_granted' };
+console.log(describe(resumed));
 const mask: number = bridge.setSuppress(5, true);
 const running: boolean = bridge.isRunning();
 const stopped: boolean = bridge.stop();
