@@ -130,9 +130,9 @@ State::State() {
   quiet = EnvFlag("DESKTOP_SIM_QUIET");
   abort_on_misuse = EnvFlag("DESKTOP_SIM_ABORT_ON_MISUSE");
   objects.reserve(4096);
-  for (Object* immortal : std::initializer_list<Object*>{&g_default_allocator, &g_true, &g_false,
-                                                         &g_null, &g_default_mode, &g_common_modes,
-                                                         &g_trusted_check_prompt}) {
+  for (Object* immortal :
+       std::initializer_list<Object*>{&g_default_allocator, &g_true, &g_false, &g_null,
+                                      &g_default_mode, &g_common_modes, &g_trusted_check_prompt}) {
     objects.emplace(immortal, immortal);
   }
   constant_strings.emplace("kCFRunLoopDefaultMode", &g_default_mode);

@@ -847,10 +847,19 @@ CGKeyCode KeyCodeForName(const std::string& name) {
   return kNoKeyCode;
 }
 
+// A modifier list is read on every postKey call, so its names are matched without a lowered
+// copy: the table's names are lower case.
+bool SameTextAnyCase(const std::string& text, const char* lowerName) {
+  size_t i = 0;
+  for (; i < text.size(); ++i) {
+    if (lowerName[i] == '\0' || lowerName[i] != AsciiLower(text[i])) return false;
+  }
+  return lowerName[i] == '\0';
+}
+
 CGEventFlags ModifierFlag(const std::string& name) {
-  const std::string lower = AsciiLower(name);
   for (const ModifierName& entry : kModifierFlags) {
-    if (SameText(lower, entry.name)) return entry.flag;
+    if (SameTextAnyCase(name, entry.name)) return entry.flag;
   }
   return 0;
 }
@@ -1210,10 +1219,10 @@ bool ReadModifierFlags(Napi::Env env, const Napi::Array& modifiers, CGEventFlags
 }
 
 // Cleared whether or not a modifier was named: a push-to-talk key held down would turn a plain
-// key press into a shortcut (Return into Command-Return).
-void PostKeyEvent(CGEventRef event, CGEventFlags named) {
-  ClearHeldKeys(event, KeyOwnFlags(CGEventGetIntegerValueField(event, kCGKeyboardEventKeycode)),
-                named);
+// key press into a shortcut (Return into Command-Return). The key's own bits (Fn and numeric pad
+// on arrows and function keys) follow from the code the event was created with.
+void PostKeyEvent(CGEventRef event, CGKeyCode code, CGEventFlags named) {
+  ClearHeldKeys(event, KeyOwnFlags(code), named);
   PostAndRelease(event);
 }
 
@@ -1233,8 +1242,8 @@ Napi::Value PostKey(const Napi::CallbackInfo& info) {
   const LayoutKey key = KeyOnLayout(name, code, flags);
   CGEventRef down = CGEventCreateKeyboardEvent(nullptr, key.code, true);
   CGEventRef up = CGEventCreateKeyboardEvent(nullptr, key.code, false);
-  if (down != nullptr) PostKeyEvent(down, key.flags);
-  if (up != nullptr) PostKeyEvent(up, key.flags);
+  if (down != nullptr) PostKeyEvent(down, key.code, key.flags);
+  if (up != nullptr) PostKeyEvent(up, key.code, key.flags);
   return Napi::Boolean::New(env, true);
 }
 
@@ -1260,7 +1269,7 @@ size_t SliceLength(const std::u16string& text, size_t offset) {
 // Typed text must not turn into shortcuts while a push-to-talk key is down: it names no modifier.
 void PostTypedEvent(CGEventRef event, const char16_t* units, size_t count) {
   CGEventKeyboardSetUnicodeString(event, count, reinterpret_cast<const UniChar*>(units));
-  PostKeyEvent(event, 0);
+  PostKeyEvent(event, kTypingKeyCode, 0);
 }
 
 Napi::Value PostType(const Napi::CallbackInfo& info) {
@@ -1525,7 +1534,8 @@ Text CopyAxStringAttr(ResponseBudget& budget, AXUIElementRef element, CFStringRe
 
 // ---------------------------------------------------------------------------------------------
 // The one platform branch: the running application's names and whether the host is the active
-// application, from AppKit on macOS and from the simulated desktop elsewhere. All of it is answered locally: no application is asked.
+// application, from AppKit on macOS and from the simulated desktop elsewhere. All of it is answered
+// locally: no application is asked.
 #if defined(__APPLE__)
 #import <AppKit/AppKit.h>
 namespace {
