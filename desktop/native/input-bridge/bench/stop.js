@@ -18,6 +18,7 @@
 // Usage: node bench/stop.js [cycles]   (default 1000 of the first two kinds at each rate)
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
+const { percentile, waitFor: waitWithin } = require('./samples');
 
 const CYCLES = Number(process.argv[2] || 1000);
 const simPath = path.resolve(__dirname, '..', '..', 'desktop-sim');
@@ -40,17 +41,8 @@ const senderSource = `
   }
 `;
 
-async function waitFor(predicate, what, timeoutMs = 10000) {
-  const deadline = Date.now() + timeoutMs;
-  while (!predicate()) {
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setImmediate(resolve));
-  }
-}
-
-function percentile(sorted, fraction) {
-  return sorted[Math.min(sorted.length - 1, Math.floor(fraction * (sorted.length - 1)))];
-}
+const waitFor = (predicate, what, timeoutMs = 10000) =>
+  waitWithin(predicate, what, timeoutMs);
 
 function describe(label, samplesMs) {
   const sorted = [...samplesMs].sort((a, b) => a - b);

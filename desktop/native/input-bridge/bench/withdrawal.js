@@ -14,6 +14,7 @@
 // Usage: node bench/withdrawal.js [withdrawals]   (default 20)
 const path = require('node:path');
 const { Worker } = require('node:worker_threads');
+const { percentile, waitFor: waitWithin } = require('./samples');
 
 const WITHDRAWALS = Number(process.argv[2] || 20);
 const SYSTEM_HOLD_MS = 10000;
@@ -39,17 +40,8 @@ const senderSource = `
 const nowMs = () => Number(process.hrtime.bigint()) / 1e6;
 const sleepMs = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 
-async function waitFor(predicate, what, timeoutMs = 30000) {
-  const deadline = Date.now() + timeoutMs;
-  while (!predicate()) {
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setImmediate(resolve));
-  }
-}
-
-function percentile(sorted, fraction) {
-  return sorted[Math.min(sorted.length - 1, Math.floor(fraction * (sorted.length - 1)))];
-}
+const waitFor = (predicate, what, timeoutMs = 30000) =>
+  waitWithin(predicate, what, timeoutMs);
 
 function describe(label, samplesMs) {
   const sorted = [...samplesMs].sort((a, b) => a - b);
