@@ -1,7 +1,17 @@
 // Type declarations for the input_bridge addon.
 //
-// Every tap record can be told apart by its `event` key alone (the button record has none:
-// `record.event === undefined`), and so can a successful dump from a failed one (`pid`).
+// A tap record is told apart by `'button' in record` or by its `event` key alone (the button
+// record has none: `record.event === undefined`); a successful dump from a failed one by
+// `pid !== undefined`, and axFocused's element from its empty object by `role !== undefined`.
+//
+// TypeScript keeps a member that declares a key, even as absent (`key?: undefined`), on the true
+// side of `in`, and refuses to read a key one member does not declare. So a key is declared as
+// absent only where reading it on every result is the usual idiom: `event` on the button record
+// (`switch (record.event)`), the success keys on a failed dump (`dump.pid ?? 0`) and the four keys
+// on axFocused's empty object (`axFocused()?.role`). `button` is declared on the button record
+// alone, so that `'button' in record` narrows. Absent keys are `undefined`, not `never`: under
+// exactOptionalPropertyTypes, TypeScript before 5.5 finds no exhaustive `switch` over a `never`
+// key.
 
 /**
  * A name the function knows, offered by editors' completion, or any other string (which the
@@ -17,13 +27,15 @@ type OrAnyString<Known extends string> = Known | (string & {});
 export interface ModifierRecord {
   event: 'fn' | 'rightCommand';
   phase: 'down' | 'up';
-  button?: never;
 }
 
 /** A press or release of mouse button 4 or 5 (the system's buttons 3 and 4, counted from 1). */
 export interface ButtonRecord {
-  /** Absent: button records are the ones without an event name. */
-  event?: never;
+  /**
+   * Absent: button records are the ones without an event name. Declared, so that `event` reads
+   * (and `switch` works) on every record.
+   */
+  event?: undefined;
   button: 4 | 5;
   phase: 'down' | 'up';
   /** True when the event was swallowed and never reached the applications. */
@@ -34,7 +46,6 @@ export interface ButtonRecord {
 export interface StartFailedRecord {
   event: 'start_failed';
   reason: 'tap_create_returned_null';
-  button?: never;
 }
 
 /**
@@ -45,14 +56,12 @@ export interface StartFailedRecord {
 export interface TapDisabledRecord {
   event: 'tap_disabled';
   reason: 'permission_revoked';
-  button?: never;
 }
 
 /** Sent once when the grant is back after a `tap_disabled`: the tap is installed again. */
 export interface TapEnabledRecord {
   event: 'tap_enabled';
   reason: 'permission_granted';
-  button?: never;
 }
 
 export type TapRecord =
@@ -229,13 +238,17 @@ export interface AxDumpFailure {
    */
   text: string;
   focusedNodeId: null;
-  bundleId?: never;
-  appName?: never;
-  windowTitle?: never;
-  pid?: never;
+  bundleId?: undefined;
+  appName?: undefined;
+  windowTitle?: undefined;
+  pid?: undefined;
 }
 
-/** Tell the two apart with `result.pid !== undefined` (or `'pid' in result`). */
+/**
+ * Tell the two apart with `result.pid !== undefined`. `'pid' in result` is true for a success
+ * alone at run time, but narrows only its false side (to AxDumpFailure): the failure declares
+ * `pid` absent, so that `result.pid` reads on both.
+ */
 export type AxDumpResult = AxDumpSuccess | AxDumpFailure;
 
 /**
@@ -260,12 +273,16 @@ export interface AxFocusedElement {
   value: string;
 }
 
-/** Nothing focused, or no permission: an object without keys. */
+/**
+ * Nothing focused, or no permission: an object without keys. They are declared absent so that
+ * `axFocused()?.role` reads on every result; `role !== undefined` tells the two objects apart
+ * (`'role' in result` narrows only its false side, to this one).
+ */
 export interface AxNoFocusedElement {
-  role?: never;
-  title?: never;
-  description?: never;
-  value?: never;
+  role?: undefined;
+  title?: undefined;
+  description?: undefined;
+  value?: undefined;
 }
 
 /**
