@@ -289,6 +289,17 @@ function createKit(sim) {
     });
   }
 
+  // Resolves once the records the tap made of every event sent so far have reached the
+  // callback: the desktop has handed each event to the tap (settle), and the addon's deliveries
+  // wait for the host's event loop, which drains such a queue within a turn or two.
+  async function recordsDelivered() {
+    sim.settle();
+    for (let turn = 0; turn < 3; turn++) {
+      await new Promise((resolve) => setImmediate(resolve));
+      await new Promise((resolve) => setTimeout(resolve, 0));
+    }
+  }
+
   // Blocks the script thread for a moment: the tap thread installs its tap on its own.
   const pause = (ms) => Atomics.wait(new Int32Array(new SharedArrayBuffer(4)), 0, 0, ms);
 
@@ -326,7 +337,7 @@ function createKit(sim) {
     }
   }
 
-  return { keyboard, mouse, loadApp, typed, shortcuts, waitForTap, resetAll };
+  return { keyboard, mouse, loadApp, typed, shortcuts, waitForTap, recordsDelivered, resetAll };
 }
 
 module.exports = { createKit };

@@ -12,4 +12,4 @@ export const { reset, hid, taps, refuseTaps, tapsRefused, setTapTimeout, tapTime
   preflightStale, tapCreateCalls, settle, cf, apps, ax, waitFor, eventTypes, eventFlags,
   deviceFlags, keyCodes, fixtures, posted, postedCount, clearPosted, setPostedLimit,
   failEventCreation, setKeyboardLayout, keyboardLayout, keyboardLayouts, keyboard, mouse, loadApp,
-  typed, shortcuts, waitForTap, resetAll } = sim;
+  typed, shortcuts, waitForTap, recordsDelivered, resetAll } = sim;
