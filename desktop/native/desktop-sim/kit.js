@@ -326,7 +326,9 @@ function createKit(sim) {
                           "(require('input-bridge'))");
     }
     bridge.stop();
-    for (let button = 1; button <= SUPPRESSIBLE_BUTTONS; button++) bridge.setSuppress(button, false);
+    for (let button = 1; button <= SUPPRESSIBLE_BUTTONS; button++) {
+      bridge.setSuppress(button, false);
+    }
     sim.reset();
     bridge.start(() => {});
     try {

@@ -19,7 +19,7 @@ test('named ESM exports are the CommonJS keys, value for value', () => {
   assert.equal(typed, sim.typed);
 });
 
-test('the package name resolves to the ESM entry for import and to index.js for require', async () => {
+test('the package name gives import the ESM entry and require index.js', async () => {
   const resolved = import.meta.resolve('desktop-sim');
   assert.equal(resolved, new URL('../index.mjs', import.meta.url).href);
   const imported = await import('desktop-sim');

@@ -10,7 +10,7 @@ beforeEach(() => sim.reset());
 
 const sent = () => sim.apps.events().map((e) => [e.type, e.keycode]);
 
-test('keys are pressed by the names of postKey, its modifiers with their sides, and the tap', () => {
+test('keys go by the names of postKey, its modifiers with their sides, and the tap', () => {
   const cases = [
     // [name, key code, event type of the press]
     ['fn', 63, T.flagsChanged], ['rightCommand', 54, T.flagsChanged],
@@ -63,7 +63,8 @@ test('a mistaken key name or key state throws before anything is sent', () => {
     [() => sim.keyboard.hold(63), TypeError, /^keyboard\.hold\(keys\): keys must be a string/],
     [() => sim.keyboard.press('hyper'), RangeError,
      "keyboard.press(keys): unknown key 'hyper' in 'hyper'"],
-    [() => sim.keyboard.press('cmd+'), RangeError, "keyboard.press(keys): unknown key '' in 'cmd+'"],
+    [() => sim.keyboard.press('cmd+'), RangeError,
+     "keyboard.press(keys): unknown key '' in 'cmd+'"],
     [() => sim.keyboard.press('f13'), RangeError, /unknown key 'f13'/],
     [() => sim.keyboard.press('page down'), RangeError, /unknown key 'page down'/],
     [() => sim.keyboard.press('cmd+command+c'), RangeError,
@@ -104,7 +105,9 @@ test('mouse buttons are numbered as the addon numbers them and carry the held mo
   sim.reset();
   sim.keyboard.hold('rightShift');
   sim.mouse.click(4);
-  for (const event of sim.apps.events().slice(1)) assert.equal(event.flags, sim.hid.keyboardFlags());
+  for (const event of sim.apps.events().slice(1)) {
+    assert.equal(event.flags, sim.hid.keyboardFlags());
+  }
   assert.equal(sim.apps.events()[1].flags & F.shift, F.shift);
 });
 
@@ -171,7 +174,7 @@ test('loadApp answers what it loaded and leaves the accessibility permission as 
   assert.equal(sim.permissions().accessibility, false);
 });
 
-test('waitForTap resolves once a tap is enabled, and rejects saying why it might not be', async () => {
+test('waitForTap resolves once a tap is enabled, and rejects saying why it may not', async () => {
   await assert.rejects(sim.waitForTap({ timeoutMs: 20 }), {
     message: 'waitForTap: no event tap was enabled within 20 ms (was the tap started, with the ' +
       'permissions on and taps not refused?)',

@@ -63,7 +63,7 @@ test('every key name reads back as a name postKey posts the same key for', () =>
   }
 });
 
-test('shortcuts name key positions: under another layout a character may read as its position', () => {
+test('shortcuts name key positions: another layout may read a character as its position', () => {
   // postKey posts the key that gives the character on the selected layout; German swaps Y and Z.
   sim.setKeyboardLayout('com.apple.keylayout.German');
   bridge.postKey('z', ['cmd']);
@@ -123,7 +123,7 @@ test('waitForTap resolves once the addon has installed its tap', async () => {
   assert.equal(sim.taps()[0].enabled, true);
 });
 
-test('recordsDelivered resolves once every record of the events sent has reached the callback', async () => {
+test('recordsDelivered resolves once every record of the events sent has arrived', async () => {
   const records = [];
   bridge.start((record) => records.push(record));
   await sim.waitForTap();
@@ -131,7 +131,8 @@ test('recordsDelivered resolves once every record of the events sent has reached
   sim.keyboard.press('fn');
   await sim.recordsDelivered();
   assert.equal(records.length, 102);
-  assert.deepEqual(records.slice(-2), [{ event: 'fn', phase: 'down' }, { event: 'fn', phase: 'up' }]);
+  assert.deepEqual(records.slice(-2),
+                   [{ event: 'fn', phase: 'down' }, { event: 'fn', phase: 'up' }]);
 });
 
 // What a test may leave behind: each is followed by resetAll, then a new tap must report a
@@ -190,7 +191,8 @@ test('resetAll leaves the addon as new, whatever the test left behind', async ()
     assert.deepEqual(records, [
       { event: 'fn', phase: 'down' }, { event: 'fn', phase: 'up' },
       { event: 'rightCommand', phase: 'down' }, { event: 'rightCommand', phase: 'up' },
-      { button: 5, phase: 'down', suppressed: false }, { button: 5, phase: 'up', suppressed: false },
+      { button: 5, phase: 'down', suppressed: false },
+      { button: 5, phase: 'up', suppressed: false },
     ], name);
     sim.resetAll(bridge);
   }

@@ -173,7 +173,8 @@ test('the packed addon installs offline into a fresh application, builds and loa
   const esm = JSON.parse(execFileSync(process.execPath, ['--input-type=module', '-e', esmProbe],
                                       { cwd: app, encoding: 'utf8' }));
   const kitKeys = Object.keys(require('input-bridge/desktop-sim')).length + 1;  // and default
-  assert.deepEqual(esm, { typed: 'typed from ESM', keys: kitKeys, kinds: ['function', 'function'] });
+  assert.deepEqual(esm,
+                   { typed: 'typed from ESM', keys: kitKeys, kinds: ['function', 'function'] });
 
   // The worked example and its tests, copied into the application and run there.
   const example = path.join(app, 'push-to-talk');

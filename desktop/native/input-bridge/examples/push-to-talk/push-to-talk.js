@@ -19,9 +19,10 @@ function triggerOf(record) {
 }
 
 /**
- * startDictation(trigger): begins recording; trigger is 'fn', 'rightCommand' or 'button5'. stopDictation(): ends it and answers the transcript (or a
- * promise of it). onUntyped(transcript): a transcript with no text field focused, for the
- * clipboard say. onError(error): a recogniser that failed, or an event tap the system refused.
+ * startDictation(trigger): begins recording; trigger is 'fn', 'rightCommand' or 'button5'.
+ * stopDictation(): ends it and answers the transcript (or a promise of it).
+ * onUntyped(transcript): a transcript with no text field focused, for the clipboard say.
+ * onError(error): a recogniser that failed, or an event tap the system refused.
  */
 function createPushToTalk({
   startDictation, stopDictation, onUntyped = () => {}, onError = () => {},

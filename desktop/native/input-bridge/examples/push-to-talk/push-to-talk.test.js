@@ -49,7 +49,7 @@ const TRIGGERS = [
   ['button5', () => sim.mouse.press(5), () => sim.mouse.release(5), false],
 ];
 
-test('holding a trigger dictates, and its release types the transcript into the field', async () => {
+test('holding a trigger dictates, and its release types the transcript', async () => {
   for (const [name, press, release, reachesApplication] of TRIGGERS) {
     const recogniser = fakeRecogniser('buy oat milk');
     await listening(recogniser);
@@ -94,7 +94,7 @@ test('other keys and buttons start nothing and pass to the applications', async 
   assert.deepEqual(recogniser.calls, ['start fn']);
 });
 
-test('with no text field focused the transcript goes to onUntyped, and nothing is typed', async () => {
+test('with no text field focused the transcript goes to onUntyped', async () => {
   const untyped = [];
   await listening({ ...fakeRecogniser('lost words'), onUntyped: (text) => untyped.push(text),
                     app: { name: 'Finder', field: null } });
@@ -135,7 +135,8 @@ test('a failing recogniser and a refused tap reach onError; nothing is typed', a
 
   await finish();
   sim.refuseTaps(true);
-  current = createPushToTalk({ ...fakeRecogniser(), onError: (error) => errors.push(error.message) });
+  current = createPushToTalk({ ...fakeRecogniser(),
+                               onError: (error) => errors.push(error.message) });
   current.start();
   await sim.waitFor(() => errors.length > 1);
   assert.match(errors[1], /refused the event tap/);
