@@ -1,7 +1,8 @@
 'use strict';
 // The package as an application gets it: the build's header choice, prebuilt binaries, ESM
 // named imports, the tarball's contents, and an offline install into a fresh application (a
-// development pack: the release guard has its own test, test/pack-guard.test.js).
+// development pack: the release guard has its own test, test/pack-guard.test.js) that imports
+// the test kit and runs the push-to-talk example's tests as a new user would.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { execFileSync, spawnSync } = require('node:child_process');
@@ -175,6 +176,20 @@ test('the packed addon installs offline into a fresh application, builds and loa
   const kitKeys = Object.keys(require('input-bridge/desktop-sim')).length + 1;  // and default
   assert.deepEqual(esm,
                    { typed: 'typed from ESM', keys: kitKeys, kinds: ['function', 'function'] });
+
+  // The older ways in still work: a file by its path, and the carried folder's own entry.
+  const subpaths = [
+    "const kit = require('input-bridge/desktop-sim');",
+    'console.log(JSON.stringify([',
+    "  require('input-bridge/package.json').name,",
+    "  typeof require('input-bridge/asar-unpacked.js').unpackedPath,",
+    "  kit === require('input-bridge/desktop-sim/index.js'),",
+    "  require.resolve('input-bridge/desktop-sim') === require.resolve('input-bridge/kit.js'),",
+    ']));',
+  ].join('\n');
+  assert.deepEqual(JSON.parse(execFileSync(process.execPath, ['-e', subpaths],
+                                           { cwd: app, encoding: 'utf8' })),
+                   ['input-bridge', 'function', true, true]);
 
   // The worked example and its tests, copied into the application and run there.
   const example = path.join(app, 'push-to-talk');
