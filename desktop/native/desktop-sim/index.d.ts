@@ -439,3 +439,139 @@ export const keyboardLayouts: readonly KeyboardLayoutId[];
 export function setKeyboardLayout(id: KeyboardLayoutId): void;
 /** The selected layout ("com.apple.keylayout.US" after `reset()`). */
 export function keyboardLayout(): KeyboardLayoutId;
+
+// --- the test kit: the desktop in an application's words (kit.js) ---
+
+/** postKey's key names (U.S. key positions), matched in any case. */
+export type KitKeyName =
+  | 'return' | 'enter' | 'tab' | 'space' | 'delete' | 'backspace' | 'forwarddelete'
+  | 'escape' | 'esc' | 'home' | 'end' | 'pageup' | 'pagedown'
+  | 'left' | 'leftarrow' | 'right' | 'rightarrow' | 'up' | 'uparrow' | 'down' | 'downarrow'
+  | 'f1' | 'f2' | 'f3' | 'f4' | 'f5' | 'f6' | 'f7' | 'f8' | 'f9' | 'f10' | 'f11' | 'f12'
+  | 'a' | 'b' | 'c' | 'd' | 'e' | 'f' | 'g' | 'h' | 'i' | 'j' | 'k' | 'l' | 'm'
+  | 'n' | 'o' | 'p' | 'q' | 'r' | 's' | 't' | 'u' | 'v' | 'w' | 'x' | 'y' | 'z'
+  | '0' | '1' | '2' | '3' | '4' | '5' | '6' | '7' | '8' | '9'
+  | 'slash' | '/' | 'period' | '.' | 'comma' | ',' | 'minus' | '-' | 'equal' | '='
+  | 'semicolon' | ';' | 'quote' | "'" | 'backslash' | '\\' | 'grave' | '`'
+  | 'leftbracket' | '[' | 'rightbracket' | ']';
+
+/** postKey's modifier names; the bare name is the left key. */
+export type KitModifierName = 'cmd' | 'command' | 'meta' | 'shift' | 'ctrl' | 'control' | 'alt'
+  | 'option';
+
+/**
+ * A key by name: the tap's 'fn' and 'rightCommand', a modifier with or without its side
+ * ('rightShift', 'leftCmd', 'shift'), 'capsLock', or one of postKey's key names; in any case.
+ */
+export type KitKey =
+  | 'fn' | 'capsLock' | KitKeyName | KitModifierName
+  | `left${Capitalize<KitModifierName>}` | `right${Capitalize<KitModifierName>}`;
+
+/** One key, or a chord of keys joined by '+' ('cmd+shift+z'); checked when called. */
+export type KitKeys = KitKey | (string & {});
+
+/**
+ * The user's keyboard. Every call checks every name and the keys' state first (a RangeError for
+ * an unknown name or one named twice, an Error for a key already down or not down) and then
+ * sends; it answers true when every event it sent reached the applications, false when a tap
+ * removed one.
+ */
+export const keyboard: {
+  /** Presses and holds the keys, in the order written. */
+  hold(keys: KitKeys): boolean;
+  /** Releases held keys, in the order written. */
+  release(keys: KitKeys): boolean;
+  /** Holds the keys in the order written, then releases them in reverse: a chord. */
+  press(keys: KitKeys): boolean;
+};
+
+/**
+ * A mouse button as the input bridge numbers it: 1 (or 'left'), 2 ('right'), 3 ('middle'), 4 and
+ * 5 the side buttons, up to 32.
+ */
+export type KitMouseButton = 'left' | 'right' | 'middle' | number;
+
+/**
+ * The user's mouse; its events carry the modifiers held on the keyboard. Each call answers true
+ * when its events reached the applications, false when a tap removed one (a swallowed button).
+ * TypeError or RangeError for a button that is none of the above.
+ */
+export const mouse: {
+  press(button: KitMouseButton): boolean;
+  release(button: KitMouseButton): boolean;
+  click(button: KitMouseButton): boolean;
+};
+
+/** The focused text field of loadApp. */
+export interface KitTextField {
+  /** Default 'AXTextField'. */
+  role?: 'AXTextField' | 'AXTextArea' | 'AXComboBox';
+  title?: string;
+  value?: string;
+  description?: string;
+}
+
+export interface KitAppOptions {
+  /** The application's name (default 'Application'). */
+  name?: string;
+  /** Default 'com.example.' and the name's letters and digits in lower case. */
+  bundleId?: string;
+  /** Default 1000. */
+  pid?: number;
+  /** The window's title (default the name). */
+  window?: string;
+  /** The focused text field: its title, or its details; null for nothing focused. */
+  field?: string | KitTextField | null;
+}
+
+export interface KitApp {
+  readonly pid: number;
+  readonly name: string;
+  readonly bundleId: string;
+}
+
+/**
+ * Replaces the accessibility desktop with one focused application, a window and in it the
+ * focused text field. The accessibility permission stays as it is. TypeError or RangeError
+ * naming the option that is wrong.
+ */
+export function loadApp(options?: KitAppOptions): KitApp;
+
+/**
+ * The text of the posted key events that reached the applications (postType's), in order since
+ * reset() or clearPosted().
+ */
+export function typed(): string;
+
+/**
+ * The keys posted without text that reached the applications (postKey's), in order since
+ * reset() or clearPosted(): each as modifiers and key name joined by '+', the modifiers in the
+ * order cmd, ctrl, alt, shift, fn and the key under the first of postKey's names for it
+ * ('cmd+shift+z', 'alt+delete', 'return'). Arrow, function and navigation keys carry Fn of their
+ * own, so 'fn' never shows on them. Keys are named by position: under another layout than the
+ * U.S. one a character's key reads as the U.S. character of its position.
+ */
+export function shortcuts(): string[];
+
+/** Resolves once an event tap is installed and enabled; rejects after timeoutMs (default 5000). */
+export function waitForTap(options?: { timeoutMs?: number }): Promise<void>;
+
+/**
+ * Resolves once the records the tap made of every event sent so far have reached the callback
+ * given to start().
+ */
+export function recordsDelivered(): Promise<void>;
+
+/** What resetAll needs of the input bridge module. */
+export interface KitResettableAddon {
+  start(callback: (record: unknown) => void): unknown;
+  stop(): unknown;
+  setSuppress(button: number, on: boolean): unknown;
+}
+
+/**
+ * For an afterEach: stops the addon's tap, clears its suppression mask, lets it read the
+ * modifier state afresh (a short start and stop on a clean desktop, so a key a test left held
+ * reaches no later test), and resets the desktop. TypeError when bridge is not the module.
+ */
+export function resetAll(bridge: KitResettableAddon): void;

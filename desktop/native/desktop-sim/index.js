@@ -572,7 +572,7 @@ function setKeyboardLayout(id) {
   native.setKeyboardLayout(id);
 }
 
-module.exports = Object.freeze({
+const lowLevel = {
   reset: () => native.reset(),
   hid,
   taps: () => native.taps(),
@@ -637,4 +637,7 @@ module.exports = Object.freeze({
   setKeyboardLayout,
   keyboardLayout: () => native.keyboardLayout(),
   keyboardLayouts,
-});
+};
+
+// The low-level calls, then the test kit's helpers made of them (kit.js).
+module.exports = Object.freeze({ ...lowLevel, ...require('./kit.js').createKit(lowLevel) });

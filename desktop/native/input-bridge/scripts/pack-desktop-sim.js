@@ -15,7 +15,7 @@ const addonDir = path.resolve(__dirname, '..');
 const source = path.resolve(addonDir, '..', 'desktop-sim');
 const copy = path.join(addonDir, 'desktop-sim');
 const CARRIED = [
-  'package.json', 'README.md', 'binding.gyp', 'index.js', 'index.d.ts',
+  'package.json', 'README.md', 'binding.gyp', 'index.js', 'index.mjs', 'index.d.ts', 'kit.js',
   'include', 'src', 'api-pins', 'fixture', 'scripts/gyp.js', 'scripts/has-gtest.js',
 ];
 

@@ -1,7 +1,8 @@
 'use strict';
 // The package as an application gets it: the build's header choice, prebuilt binaries, ESM
 // named imports, the tarball's contents, and an offline install into a fresh application (a
-// development pack: the release guard has its own test, test/pack-guard.test.js).
+// development pack: the release guard has its own test, test/pack-guard.test.js) that imports
+// the test kit and runs the push-to-talk example's tests as a new user would.
 const test = require('node:test');
 const assert = require('node:assert/strict');
 const { execFileSync, spawnSync } = require('node:child_process');
@@ -118,7 +119,8 @@ test('the packed addon installs offline into a fresh application, builds and loa
                'the carried copy of desktop-sim is gone from the checkout after packing');
   for (const file of ['package.json', 'README.md', 'LICENSE', 'index.js', 'index.d.ts', 'binding.js',
                       'ax-async.js', 'ax-worker.js', 'asar-unpacked.js', 'binding.gyp', 'src/input_bridge.cc', 'scripts/build.js',
-                      'desktop-sim/binding.gyp', 'desktop-sim/index.js',
+                      'kit.js', 'kit.mjs', 'desktop-sim/binding.gyp', 'desktop-sim/index.js',
+                      'desktop-sim/index.mjs', 'desktop-sim/kit.js', 'desktop-sim/index.d.ts',
                       'desktop-sim/include/CoreGraphics/CGEvent.h']) {
     assert.ok(files.includes(file), `the tarball has ${file}`);
   }
@@ -158,4 +160,47 @@ test('the packed addon installs offline into a fresh application, builds and loa
   assert.equal(seen.esmStart, true);
   assert.deepEqual(seen.moved, [[5, 12, 34]], 'the addon and the control module share one desktop');
   assert.deepEqual(seen.asyncDump, seen.dump, "axDumpAsync's worker runs from the installed files");
+
+  // The kit's ESM entry with its named imports, as a new user's application imports it.
+  const esmProbe = [
+    "import { reset, hid, keyboard, typed } from 'input-bridge/desktop-sim';",
+    "import * as kit from 'input-bridge/desktop-sim';",
+    "import { postType } from 'input-bridge';",
+    'reset();',
+    "postType('typed from ESM');",
+    'console.log(JSON.stringify({ typed: typed(), keys: Object.keys(kit).length,',
+    "  kinds: [typeof hid.send, typeof keyboard.press] }));",
+  ].join('\n');
+  const esm = JSON.parse(execFileSync(process.execPath, ['--input-type=module', '-e', esmProbe],
+                                      { cwd: app, encoding: 'utf8' }));
+  const kitKeys = Object.keys(require('input-bridge/desktop-sim')).length + 1;  // and default
+  assert.deepEqual(esm,
+                   { typed: 'typed from ESM', keys: kitKeys, kinds: ['function', 'function'] });
+
+  // The older ways in still work: a file by its path, and the carried folder's own entry.
+  const subpaths = [
+    "const kit = require('input-bridge/desktop-sim');",
+    'console.log(JSON.stringify([',
+    "  require('input-bridge/package.json').name,",
+    "  typeof require('input-bridge/asar-unpacked.js').unpackedPath,",
+    "  typeof require('input-bridge/asar-unpacked').unpackedPath,",
+    "  kit === require('input-bridge/desktop-sim/index.js'),",
+    "  require.resolve('input-bridge/desktop-sim') === require.resolve('input-bridge/kit.js'),",
+    ']));',
+  ].join('\n');
+  assert.deepEqual(JSON.parse(execFileSync(process.execPath, ['-e', subpaths],
+                                           { cwd: app, encoding: 'utf8' })),
+                   ['input-bridge', 'function', 'function', true, true]);
+
+  // The worked example and its tests, copied into the application and run there.
+  const example = path.join(app, 'push-to-talk');
+  fs.cpSync(path.join(addonDir, 'examples', 'push-to-talk'), example, { recursive: true });
+  // Without this run's NODE_TEST_CONTEXT, which makes a nested runner report to its parent.
+  const { NODE_TEST_CONTEXT, ...testEnv } = cleanEnv();
+  const run = spawnSync(process.execPath, ['--test', '--test-reporter=tap', example],
+                        { cwd: app, env: testEnv, encoding: 'utf8' });
+  assert.equal(run.status, 0, `the example's tests failed in the application:\n${run.stdout}\n` +
+                               run.stderr);
+  assert.match(run.stdout, /^# pass [1-9]/m);
+  assert.match(run.stdout, /^# fail 0$/m);
 });
