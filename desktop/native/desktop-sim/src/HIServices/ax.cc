@@ -11,7 +11,7 @@
 #include <thread>
 #include <utility>
 
-#include "values.h"
+#include "world/values.h"
 
 namespace desktop_sim {
 

@@ -3,7 +3,7 @@
 #ifndef DESKTOP_SIM_VALUES_H_
 #define DESKTOP_SIM_VALUES_H_
 
-#include "internal.h"
+#include "world/internal.h"
 
 #include <memory>
 #include <utility>
