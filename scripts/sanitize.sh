@@ -36,8 +36,10 @@ fi
 # sanitizers instrument it.
 speech="$root/desktop/native/speech-recognizer"
 if [ -f "$speech/CMakeLists.txt" ]; then
+  # -O1 here too: PocketSphinx, where the suite spends its time, is the system's own library and
+  # is not rebuilt, so only the compile gets shorter.
   cmake -S "$speech" -B "$root/.sanitize/speech-recognizer" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DPALVORIN_SANITIZE=address,undefined >/dev/null
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g -DNDEBUG" -DPALVORIN_SANITIZE=address,undefined >/dev/null
   cmake --build "$root/.sanitize/speech-recognizer" --parallel "$(nproc)" >/dev/null
   (cd "$root/.sanitize/speech-recognizer" && ASAN_OPTIONS=abort_on_error=0 \
     ctest --output-on-failure --parallel "$(nproc)")

@@ -4,8 +4,9 @@
 #   stages_init                  a fresh folder for the logs ($STAGES_DIR); removed on exit
 #   stage NAME COMMAND...        runs COMMAND as stage NAME; prints its log when it ends;
 #                                its status is the command's
-#   stage_spawn NAME COMMAND...  the same in the background (COMMAND may itself run stages)
-#   stages_wait                  waits for every spawned stage; non-zero when one failed
+#   stage_spawn NAME COMMAND...  the same in the background
+#   lane_spawn FUNCTION          a function that runs stages one after another, in the background
+#   stages_wait                  waits for every spawned stage and lane; non-zero when one failed
 #   stages_report                the table of stage: seconds (and when each began, so that the
 #                                stages that ran side by side show), and the end of each failed
 #                                stage's log again; non-zero when one failed
@@ -75,7 +76,7 @@ stages_report() {
   total=$(awk -v a="$STAGES_STARTED" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
   echo
   echo "== stage times in seconds (began: seconds after the start; stages whose spans overlap ran side by side)"
-  printf '%-58s %8s %8s\n' "stage" "began" "seconds"
+  printf '%-84s %8s %8s\n' "stage" "began" "seconds"
   while read -r name; do
     file=$(stage_file "$name")
     if [ -f "$file.result" ]; then
@@ -84,10 +85,10 @@ stages_report() {
       status=unfinished seconds=-
     fi
     began=$(cat "$file.began" 2>/dev/null || echo -)
-    printf '%-58s %8s %8s  %s\n' "$name:" "$began" "$seconds" "$([ "$status" = 0 ] && echo ok || echo "FAILED")"
+    printf '%-84s %8s %8s  %s\n' "$name:" "$began" "$seconds" "$([ "$status" = 0 ] && echo ok || echo "FAILED")"
     [ "$status" = 0 ] || failed+=("$name")
   done <"$STAGES_DIR/order"
-  printf '%-58s %8s %8s\n' "total (wall):" "0.0" "$total"
+  printf '%-84s %8s %8s\n' "total (wall):" "0.0" "$total"
   if [ ${#failed[@]} -gt 0 ]; then
     for name in "${failed[@]}"; do
       {
