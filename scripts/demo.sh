@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 native="$root/desktop/native"
 
-bash "$root/scripts/setup.sh" >/dev/null
+bash "$root/scripts/setup.sh" --no-tests >/dev/null
 
 echo "== input_bridge: the global event tap on the simulated desktop"
 node "$native/input-bridge/demo/tap.js"

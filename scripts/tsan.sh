@@ -12,7 +12,7 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work="$root/.tsan/desktop/native"
 
 bash "$root/scripts/instrumented-build.sh" "$root/.tsan" \
-  "-fsanitize=thread -fno-omit-frame-pointer -g -O1" "-fsanitize=thread"
+  "-fsanitize=thread -fno-omit-frame-pointer -g -O1" "-fsanitize=thread" --without-native-suites
 
 # node and V8 are not instrumented: their own synchronisation is invisible to the runtime, so
 # what they hand between threads is suppressed (scripts/tsan.supp); the simulated desktop and the

@@ -1,6 +1,8 @@
 {
   "variables": {
-    "has_gtest": "<!(node scripts/has-gtest.js)"
+    "has_gtest": "<!(node scripts/has-gtest.js)",
+    # The probe-tap fixture is a test-only tree: the copy an addon package carries has none.
+    "has_fixture": "<!(node -p \"+require('fs').existsSync('fixture/probe_tap.cc')\")"
   },
   "target_defaults": {
     "cflags_cc": ["-std=c++17", "-Wall", "-Wextra", "-fno-exceptions"],
@@ -10,29 +12,32 @@
   },
   "targets": [
     {
+      # The stand-in frameworks (src/<framework>/) over the simulated world (src/world/).
       "target_name": "desktop_sim",
       "type": "shared_library",
       "product_prefix": "lib",
       "product_dir": "<(PRODUCT_DIR)/lib.target",
       "sources": [
-        "src/objects.cc",
-        "src/strings.cc",
-        "src/run_loop.cc",
-        "src/event_tap.cc",
-        "src/events.cc",
-        "src/keyboard.cc",
-        "src/control.cc",
-        "src/values.cc",
-        "src/dictionary.cc",
-        "src/ax.cc",
-        "src/permissions.cc",
-        "src/data.cc",
-        "src/keyboard_layouts.cc",
-        "src/key_translate.cc",
-        "src/text_input_sources.cc",
+        "src/world/objects.cc",
+        "src/world/keyboard.cc",
+        "src/world/keyboard_layouts.cc",
+        "src/world/permissions.cc",
+        "src/world/control.cc",
+        "src/CoreFoundation/strings.cc",
+        "src/CoreFoundation/run_loop.cc",
+        "src/CoreFoundation/values.cc",
+        "src/CoreFoundation/dictionary.cc",
+        "src/CoreFoundation/data.cc",
+        "src/CoreGraphics/event_tap.cc",
+        "src/CoreGraphics/events.cc",
+        "src/HIServices/AXUIElement.cc",
+        "src/world/applications.cc",
+        "src/HIToolbox/text_input_sources.cc",
+        "src/CarbonCore/key_translate.cc",
         "api-pins/api_pins.cc",
         "api-pins/umbrella_c.c"
       ],
+      "include_dirs": ["src"],
       "cflags": ["-fvisibility=hidden"],
       "cflags_cc": ["-fvisibility=hidden"],
       "ldflags": ["-pthread"],
@@ -43,15 +48,28 @@
     },
     {
       "target_name": "desktop_sim_control",
-      "sources": ["src/control_addon.cc", "fixture/probe_tap.cc"],
+      "sources": ["src/control/control_addon.cc"],
       "dependencies": ["desktop_sim"],
-      "include_dirs": ["<!(node -p \"require('node-addon-api').include_dir\")", "fixture"],
+      "include_dirs": ["<!(node -p \"require('node-addon-api').include_dir\")"],
       "defines": ["NAPI_VERSION=8", "NAPI_DISABLE_CPP_EXCEPTIONS"],
       "ldflags": ["-Wl,-rpath,'$$ORIGIN/lib.target'"]
     }
   ],
   "conditions": [
-    ["has_gtest==1", {
+    ["has_fixture==1", {
+      "targets": [
+        {
+          # Test-only: the probe tap's bindings for the suites (fixture/index.js).
+          "target_name": "desktop_sim_fixture",
+          "sources": ["fixture/probe_tap_addon.cc", "fixture/probe_tap.cc"],
+          "dependencies": ["desktop_sim"],
+          "include_dirs": ["<!(node -p \"require('node-addon-api').include_dir\")", "fixture"],
+          "defines": ["NAPI_VERSION=8", "NAPI_DISABLE_CPP_EXCEPTIONS"],
+          "ldflags": ["-Wl,-rpath,'$$ORIGIN/lib.target'"]
+        }
+      ]
+    }],
+    ["has_gtest==1 and has_fixture==1", {
       "targets": [
         {
           "target_name": "desktop_sim_tests",

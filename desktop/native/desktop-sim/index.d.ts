@@ -324,60 +324,6 @@ export const ax: {
   setItemLatency(microseconds: number): void;
 };
 
-/** A callback the probe tap recorded. */
-export interface ProbeCall {
-  type: number;
-  button: number;
-  keycode: number;
-  flags: number | bigint;
-  x: number;
-  y: number;
-  /** Whether the callback ran on the probe's own thread. */
-  onProbeThread: boolean;
-}
-
-export type ProbeVerdict = 'pass' | 'remove' | 'block';
-
-export interface ProbeOptions {
-  /** CGEventTapLocation, default 1 (session). */
-  location?: number;
-  placement?: 'head' | 'tail';
-  listenOnly?: boolean;
-  /** Default: other-mouse down and up. */
-  mask?: number | bigint;
-  /** 'common' (default), 'default', or another mode's name. */
-  addMode?: string;
-  /** The mode the thread runs, default 'default'. */
-  runMode?: string;
-  /** Re-enable the tap when told it was disabled (default true). */
-  reenable?: boolean;
-  verdict?: ProbeVerdict;
-  /** When non-zero, written to kCGEventSourceUserData of every event seen. */
-  stamp?: number;
-  /** false: only count calls (see callCount), for benchmarks. */
-  record?: boolean;
-}
-
-export interface ProbeTap {
-  calls(): ProbeCall[];
-  callCount(): number;
-  setVerdict(verdict: ProbeVerdict): void;
-  /** Lets every callback blocked now return. */
-  unblock(): void;
-  /** While paused the thread does not run its loop. */
-  pause(paused: boolean): void;
-  /** Waits (blocking) until at least count calls were recorded; false after the bound. */
-  waitCalls(count: number, timeoutMs?: number): boolean;
-  /** Tears the tap down and ends its thread. */
-  stop(): boolean;
-}
-
-/** Test fixtures: not part of the simulated platform. */
-export const fixtures: {
-  /** A native tap on a thread of its own; null when the tap is refused. */
-  probeTap(options?: ProbeOptions): ProbeTap | null;
-};
-
 /**
  * An event the program posted (CGEventPost), as it reached the applications after the taps.
  * Fields that do not apply to the event's type are absent.

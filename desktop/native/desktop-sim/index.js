@@ -522,42 +522,6 @@ function perPermission(read) {
   return result;
 }
 
-// Test fixture, not part of the simulated platform: a native tap on a thread of its own.
-const placements = { head: 0, tail: 1 };
-const verdicts = new Set(['pass', 'remove', 'block']);
-
-function probeTap(options = {}) {
-  const where = 'fixtures.probeTap(options)';
-  const {
-    location = 1, placement = 'head', listenOnly = false,
-    mask = 2 ** eventTypes.otherMouseDown + 2 ** eventTypes.otherMouseUp,
-    addMode = 'common', runMode = 'default', reenable = true, verdict = 'pass', stamp = 0,
-    record = true,
-  } = options;
-  checkInteger(where, 'location', location, 0, 2);
-  if (!(placement in placements)) throw new TypeError(`${where}: placement must be 'head' or 'tail'`);
-  if (!verdicts.has(verdict)) throw new TypeError(`${where}: verdict must be pass, remove or block`);
-  const maskBig = typeof mask === 'bigint' ? mask : BigInt(checkInteger(where, 'mask', mask, 0,
-                                                                         Number.MAX_SAFE_INTEGER));
-  const id = native.probeStart(location, placements[placement], listenOnly ? 1 : 0, maskBig,
-                               String(addMode), String(runMode), Boolean(reenable), verdict,
-                               checkInteger(where, 'stamp', stamp, 0, Number.MAX_SAFE_INTEGER),
-                               Boolean(record));
-  if (id === 0) return null;  // the tap was refused
-  return Object.freeze({
-    calls: () => native.probeCalls(id),
-    callCount: () => native.probeCallCount(id),
-    setVerdict(v) {
-      if (!verdicts.has(v)) throw new TypeError('probe.setVerdict(v): pass, remove or block');
-      native.probeSetVerdict(id, v);
-    },
-    unblock: () => native.probeUnblock(id),
-    pause: (paused) => native.probePause(id, checkBoolean('probe.pause(paused)', paused)),
-    waitCalls: (count, timeoutMs = 5000) => native.probeWaitCalls(id, count, timeoutMs),
-    stop: () => native.probeStop(id),
-  });
-}
-
 // The keyboard layouts the desktop has (text input source identifiers), U.S. first.
 const keyboardLayouts = Object.freeze(native.keyboardLayoutIds());
 
@@ -619,7 +583,6 @@ const lowLevel = {
   eventFlags,
   deviceFlags,
   keyCodes,
-  fixtures: Object.freeze({ probeTap }),
   // Events the program posted that reached the applications since reset() or clearPosted(),
   // oldest first (all of them unless setPostedLimit keeps fewer), and their total count.
   posted: () => native.posted(),

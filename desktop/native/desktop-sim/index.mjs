@@ -7,6 +7,6 @@ export default sim;
 export const { reset, hid, taps, refuseTaps, tapsRefused, setTapTimeout, tapTimeout, setPermission,
   permissions, prompts, setRevocationDelay, revocationDelay, heldBack, setPreflightStale,
   preflightStale, tapCreateCalls, settle, cf, apps, ax, waitFor, eventTypes, eventFlags,
-  deviceFlags, keyCodes, fixtures, posted, postedCount, clearPosted, setPostedLimit,
+  deviceFlags, keyCodes, posted, postedCount, clearPosted, setPostedLimit,
   failEventCreation, setKeyboardLayout, keyboardLayout, keyboardLayouts, keyboard, mouse, loadApp,
   typed, shortcuts, waitForTap, recordsDelivered, resetAll } = sim;

@@ -4,6 +4,7 @@
 // one active tap whose own thread runs its loop, the cost of one synchronous send, and the
 // memory a long stream of events leaves behind.
 const sim = require('..');
+const fixtures = require('../fixture');
 
 const COUNT = Number(process.env.DESKTOP_SIM_BENCH_COUNT || 1000000);
 const press = { type: sim.eventTypes.otherMouseDown, button: 3 };
@@ -20,7 +21,7 @@ function timed(fn) {
 
 function main() {
   sim.reset();
-  const tap = sim.fixtures.probeTap({ record: false });
+  const tap = fixtures.probeTap({ record: false });
   sim.hid.sendMany(press, COUNT);  // warm-up: allocator and quarantine reach their steady state
   if (global.gc) global.gc();
   const objectsBefore = sim.cf.objects();

@@ -3,6 +3,7 @@
 const { test, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
 const sim = require('..');
+const fixtures = require('../fixture');
 
 beforeEach(() => sim.reset());
 
@@ -28,7 +29,7 @@ test('bad arguments throw TypeError or RangeError naming the call', () => {
     [() => sim.refuseTaps(1), TypeError, /refuseTaps\(on\): expects a boolean/],
     [() => sim.setTapTimeout(-5), RangeError, /setTapTimeout\(ms\)/],
     [() => sim.setTapTimeout('5'), TypeError, /setTapTimeout\(ms\)/],
-    [() => sim.fixtures.probeTap({ verdict: 'maybe' }), TypeError, /verdict/],
+    [() => fixtures.probeTap({ verdict: 'maybe' }), TypeError, /verdict/],
     [() => sim.failEventCreation(), TypeError, /failEventCreation\(n\): n must be an integer/],
     [() => sim.failEventCreation(1.5), TypeError, /failEventCreation\(n\)/],
     [() => sim.failEventCreation(-1), RangeError, /failEventCreation\(n\)/],

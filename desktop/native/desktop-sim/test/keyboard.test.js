@@ -4,6 +4,7 @@
 const { test, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
 const sim = require('..');
+const fixtures = require('../fixture');
 
 // Beside the modifier keys: keys that carry Fn or the numeric-pad bit (HIToolbox's kVK_ names).
 const K = { ...sim.keyCodes, downArrow: 125, f5: 96, home: 115, keypad0: 82 };
@@ -174,7 +175,7 @@ test('a keyboard cannot press a held key again or release a key that is up', () 
 });
 
 test('a key event a tap removes answers false, and the key is down all the same', () => {
-  const p = sim.fixtures.probeTap({ location: 0, mask: 2 ** T.flagsChanged, verdict: 'remove' });
+  const p = fixtures.probeTap({ location: 0, mask: 2 ** T.flagsChanged, verdict: 'remove' });
   try {
     assert.equal(sim.hid.keyDown(K.rightCommand), false);
     assert.deepEqual(sim.hid.keysDown(), [K.rightCommand]);

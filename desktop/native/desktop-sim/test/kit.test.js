@@ -3,6 +3,7 @@
 const { test, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
 const sim = require('..');
+const fixtures = require('../fixture');
 
 const { eventTypes: T, eventFlags: F } = sim;
 
@@ -130,11 +131,11 @@ test('a mouse button the addon does not number throws, sending nothing', () => {
 });
 
 test('the kit answers false when a tap removed one of the events it sent', () => {
-  const keys = sim.fixtures.probeTap({ mask: 2 ** T.keyDown, verdict: 'remove' });
+  const keys = fixtures.probeTap({ mask: 2 ** T.keyDown, verdict: 'remove' });
   assert.equal(sim.keyboard.press('a'), false, 'the key-down was removed');
   assert.equal(sim.keyboard.press('shift'), true, 'modifiers pass');
   keys.stop();
-  sim.fixtures.probeTap({ verdict: 'remove' });  // other-mouse buttons
+  fixtures.probeTap({ verdict: 'remove' });  // other-mouse buttons
   assert.equal(sim.mouse.click(5), false);
   assert.equal(sim.mouse.press('left'), true);
 });
@@ -179,7 +180,7 @@ test('waitForTap resolves once a tap is enabled, and rejects saying why it may n
     message: 'waitForTap: no event tap was enabled within 20 ms (was the tap started, with the ' +
       'permissions on and taps not refused?)',
   });
-  const probe = sim.fixtures.probeTap();
+  const probe = fixtures.probeTap();
   await sim.waitForTap();
   assert.equal(sim.taps().length, 1);
   probe.stop();

@@ -4,6 +4,7 @@
 const { test, beforeEach } = require('node:test');
 const assert = require('node:assert/strict');
 const sim = require('..');
+const fixtures = require('../fixture');
 
 beforeEach(() => sim.reset());
 
@@ -59,25 +60,25 @@ test('a stale preflight is per permission and reset makes every answer live agai
   sim.setPermission('accessibility', false);
   assert.deepEqual(sim.preflightStale(), { ...NOT_STALE, accessibility: true });
   assert.equal(sim.permissions().accessibility, false, 'the switch itself is withdrawn');
-  assert.equal(sim.fixtures.probeTap(), null, 'and an active tap is refused');
+  assert.equal(fixtures.probeTap(), null, 'and an active tap is refused');
   sim.reset();
   assert.deepEqual(sim.preflightStale(), NOT_STALE);
 });
 
 test('a listening tap is refused key events, an active one its creation, without access', () => {
   sim.setPermission('accessibility', false);
-  assert.equal(sim.fixtures.probeTap(), null, 'an active tap needs the access to post');
+  assert.equal(fixtures.probeTap(), null, 'an active tap needs the access to post');
   sim.setPermission('inputMonitoring', false);
   const keys = 2 ** sim.eventTypes.keyDown + 2 ** sim.eventTypes.flagsChanged;
-  assert.equal(sim.fixtures.probeTap({ listenOnly: true, mask: keys }), null,
+  assert.equal(fixtures.probeTap({ listenOnly: true, mask: keys }), null,
                'nothing is left of a keys-only mask');
-  const probe = sim.fixtures.probeTap({ listenOnly: true, mask: keys + 2 ** 25 });
+  const probe = fixtures.probeTap({ listenOnly: true, mask: keys + 2 ** 25 });
   assert.equal(sim.taps()[0].mask, 2 ** 25);
   probe.stop();
 });
 
 test('a starving tap holds every hardware event back until the system disables it', async () => {
-  const probe = sim.fixtures.probeTap({ location: 0, reenable: false });
+  const probe = fixtures.probeTap({ location: 0, reenable: false });
   const button = { type: sim.eventTypes.otherMouseDown, button: 3 };
   assert.equal(sim.hid.send(button), true);
   sim.setRevocationDelay(600000);

@@ -3,13 +3,14 @@
 const { test, beforeEach, afterEach } = require('node:test');
 const assert = require('node:assert/strict');
 const sim = require('..');
+const fixtures = require('../fixture');
 
 const DOWN = sim.eventTypes.otherMouseDown;
 const UP = sim.eventTypes.otherMouseUp;
 const probes = [];
 
 function probe(options) {
-  const p = sim.fixtures.probeTap(options);
+  const p = fixtures.probeTap(options);
   if (p) probes.push(p);
   return p;
 }

@@ -3,7 +3,8 @@
 // Builds the addon with node-gyp. On Linux it first builds desktop-sim, the stand-in for the
 // macOS services, whose shared library the addon links.
 //
-//   node scripts/build.js             build from source (npm run build)
+//   node scripts/build.js             build from source (npm run build), on an existing build
+//                                     only what changed; --clean builds from clean
 //   node scripts/build.js --install   what npm's install step runs: nothing when a prebuilt
 //                                     binary fits this platform and architecture
 //
@@ -11,8 +12,10 @@
 // npm_config_runtime and npm_config_disturl, which node-gyp reads itself; when any of them is
 // set the script adds nothing of its own. Otherwise it points node-gyp at npm_config_nodedir or
 // the running node's own headers where they are installed, so the build downloads nothing.
+// Every core compiles unless JOBS says otherwise.
 const { spawnSync } = require('node:child_process');
 const fs = require('node:fs');
+const os = require('node:os');
 const path = require('node:path');
 const { desktopSimDir } = require('./desktop-sim-dir.js');
 
@@ -68,7 +71,7 @@ function run(cwd, command, args) {
   if (result.status !== 0) process.exit(result.status === null ? 1 : result.status);
 }
 
-function buildDesktopSim() {
+function buildDesktopSim(clean) {
   const simDir = desktopSimDir();
   if (!fs.existsSync(path.join(simDir, 'binding.gyp'))) {
     console.error(`input-bridge: desktop-sim's sources are missing (looked in ${simDir})`);
@@ -77,11 +80,25 @@ function buildDesktopSim() {
   if (simDir === path.join(addonDir, 'desktop-sim')) {
     // The copy a package carries: its own script builds the library and the control module
     // with the local headers, resolving node-addon-api and node-gyp from the application.
-    run(simDir, process.execPath, [path.join(simDir, 'scripts', 'gyp.js'), 'rebuild']);
+    run(simDir, process.execPath, [path.join(simDir, 'scripts', 'gyp.js'), 'rebuild',
+                                   ...jobArgs(process.env)]);
   } else {
-    // The repository's folder, whose own install fetches its build tools and builds it.
+    // The repository's folder, whose own install fetches its build tools and builds it (on an
+    // existing build, only what changed).
+    if (clean) fs.rmSync(path.join(simDir, 'build'), { recursive: true, force: true });
     run(simDir, 'npm', ['install', '--no-audit', '--no-fund']);
   }
+}
+
+// node-gyp's command for a folder: an existing build is built on (the Makefile gyp made
+// regenerates itself when binding.gyp changes), a missing one configured first.
+function gypCommand(dir, clean) {
+  return !clean && fs.existsSync(path.join(dir, 'build', 'Makefile')) ? 'build' : 'rebuild';
+}
+
+function jobArgs(env) {
+  if (env.JOBS) return [];
+  return ['-j', String(os.availableParallelism ? os.availableParallelism() : os.cpus().length)];
 }
 
 function main(argv) {
@@ -92,9 +109,11 @@ function main(argv) {
       return;
     }
   }
-  if (process.platform === 'linux') buildDesktopSim();
+  const clean = argv.includes('--clean');
+  if (process.platform === 'linux') buildDesktopSim(clean);
   const [command, ...prefixArgs] = nodeGypCommand();
-  run(addonDir, command, [...prefixArgs, 'rebuild', ...headerArgs(process.env, localNodeDir())]);
+  run(addonDir, command, [...prefixArgs, gypCommand(addonDir, clean), ...jobArgs(process.env),
+                          ...headerArgs(process.env, localNodeDir())]);
 }
 
 module.exports = { headerArgs, fittingPrebuild, localNodeDir };

@@ -6,6 +6,7 @@ const assert = require('node:assert/strict');
 const h = require('./helpers');
 
 const { bridge, sim, EventType, Posted, postedBy, assertThrowsExactly } = h;
+const fixtures = require('../../desktop-sim/fixture');
 
 test.beforeEach(() => sim.reset());
 
@@ -163,7 +164,7 @@ test('posted clicks pass the running tap, which reports nothing, even with every
 
 test('a posted event that a tap removes never reaches the applications', () => {
   sim.setTapTimeout(PATIENT_TAP_MS);
-  const probe = sim.fixtures.probeTap({ mask: 2 ** EventType.leftMouseDown, verdict: 'remove' });
+  const probe = fixtures.probeTap({ mask: 2 ** EventType.leftMouseDown, verdict: 'remove' });
   try {
     const { events } = postedBy(() => bridge.postClick(1, 2, 'left', 2));
     const [move, , up1, , up2] = click(1, 2, LEFT, 2);

@@ -1,5 +1,5 @@
 // The control surface: what tests use to play the user and the system.
-#include "internal.h"
+#include "world/internal.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,6 +1,6 @@
 // CFArray, CFNumber and AXValue, and the parts of the object model that arrays, numbers and
 // accessibility elements add: what freeing them gives up, and their value equality.
-#include "values.h"
+#include "world/values.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,6 +1,6 @@
 // Event taps and events: tap creation and order, the callback's verdict, servicing of queued
 // deliveries inside run-loop runs, and the system disabling a tap that keeps an event too long.
-#include "internal.h"
+#include "world/internal.h"
 
 #include <algorithm>
 

@@ -10,7 +10,7 @@
 //
 // The preflight calls can go on answering what they answered before the user changed the
 // switch (stale, desktop_sim_set_preflight_stale); tap creation and posting never do.
-#include "values.h"
+#include "world/values.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,9 +1,10 @@
 // Object layouts of arrays, numbers, accessibility values and elements, shared by values.cc
-// (their CoreFoundation calls) and ax.cc (the accessibility desktop that hands them out).
+// (their CoreFoundation calls) and the accessibility desktop that hands them out
+// (world/applications.cc, HIServices/AXUIElement.cc).
 #ifndef DESKTOP_SIM_VALUES_H_
 #define DESKTOP_SIM_VALUES_H_
 
-#include "internal.h"
+#include "world/internal.h"
 
 #include <memory>
 #include <utility>

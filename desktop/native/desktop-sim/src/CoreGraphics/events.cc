@@ -1,7 +1,7 @@
 // Synthetic events: creating mouse, keyboard and scroll-wheel events, their Unicode strings,
 // and posting them into the event stream, where they pass the taps like hardware input and are
 // then recorded as received by the applications.
-#include "internal.h"
+#include "world/internal.h"
 
 #include <cstdarg>
 

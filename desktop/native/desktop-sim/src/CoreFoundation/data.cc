@@ -1,6 +1,6 @@
 // CFData: immutable byte buffers, and the registry of their byte addresses that UCKeyTranslate
 // consults to bound its reads of a layout the desktop knows.
-#include "values.h"
+#include "world/values.h"
 
 #include <cstring>
 #include <unordered_map>

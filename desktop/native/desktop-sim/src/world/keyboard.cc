@@ -7,7 +7,7 @@
 // (events.cc), and what CGEventSourceFlagsState answers.
 #include <algorithm>
 
-#include "internal.h"
+#include "world/internal.h"
 
 namespace desktop_sim {
 namespace {

@@ -1,6 +1,6 @@
 // The object ledger: registration, retain and release, the quarantine that turns use after free
 // into a recorded misuse, and the misuse log itself.
-#include "internal.h"
+#include "world/internal.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -2,7 +2,7 @@
 // The CF-type callbacks retain keys and values and compare keys with CFEqual; NULL callbacks
 // keep plain pointers. Any other callbacks are code the simulation does not run, so they are
 // refused loudly rather than half honoured.
-#include "values.h"
+#include "world/values.h"
 
 namespace desktop_sim {
 namespace {

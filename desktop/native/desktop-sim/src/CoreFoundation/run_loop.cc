@@ -1,7 +1,7 @@
 // Run loops: one per thread, made on first use and held by that thread until it ends; sources
 // per mode; runs that serve signalled version-0 sources and queued tap work; stop and wake-up
 // from any thread.
-#include "internal.h"
+#include "world/internal.h"
 
 #include <sys/syscall.h>
 #include <unistd.h>

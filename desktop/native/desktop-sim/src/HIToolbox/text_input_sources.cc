@@ -5,8 +5,8 @@
 
 #include <vector>
 
-#include "keyboard_layouts.h"
-#include "values.h"
+#include "world/keyboard_layouts.h"
+#include "world/values.h"
 
 // A text input source. The system holds each one for the life of the process, as the text input
 // system keeps its sources; a Copy call adds a program reference, which the program gives back

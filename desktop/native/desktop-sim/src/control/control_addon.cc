@@ -1,38 +1,15 @@
 // The control module's native half: thin bindings of the control surface for index.js, which
-// validates every argument before it gets here. Also hosts the probe-tap test fixture.
+// validates every argument before it gets here.
 #include <napi.h>
 
 #include <desktop_sim/control.h>
 
-#include <map>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "probe_tap.h"
-
 namespace {
 
-using desktop_sim_fixture::ProbeOptions;
-using desktop_sim_fixture::ProbeTap;
-using desktop_sim_fixture::Verdict;
-
 constexpr uint64_t kMaxSafeInteger = (1ull << 53) - 1;
-
-// Probes belong to the environment that made them; its teardown stops their threads.
-struct Probes {
-  int next_id = 1;
-  std::map<int, std::unique_ptr<ProbeTap>> live;
-};
-
-Probes& ProbesOf(Napi::Env env) {
-  Probes* probes = env.GetInstanceData<Probes>();
-  if (probes == nullptr) {
-    probes = new Probes();
-    env.SetInstanceData(probes);
-  }
-  return *probes;
-}
 
 Napi::Value Unsigned64(Napi::Env env, uint64_t value) {
   if (value <= kMaxSafeInteger) return Napi::Number::New(env, static_cast<double>(value));
@@ -358,113 +335,6 @@ Napi::Value FnLatch(const Napi::CallbackInfo& info) {
   return Napi::Boolean::New(info.Env(), desktop_sim_fn_latch());
 }
 
-// --- probe-tap fixture ---
-
-Verdict VerdictNamed(const std::string& name) {
-  if (name == "remove") return Verdict::kRemove;
-  if (name == "block") return Verdict::kBlock;
-  return Verdict::kPass;
-}
-
-// (location, placement, options, mask: bigint, addMode, runMode, reenable, verdict, stamp,
-//  record)
-Napi::Value ProbeStart(const Napi::CallbackInfo& info) {
-  Napi::Env env = info.Env();
-  if (info.Length() < 9 || !info[3].IsBigInt() || !info[4].IsString() || !info[5].IsString() ||
-      !info[7].IsString()) {
-    ThrowType(env, "internal: probe options");
-    return env.Null();
-  }
-  ProbeOptions options;
-  bool lossless = true;
-  options.location = static_cast<CGEventTapLocation>(info[0].ToNumber().Uint32Value());
-  options.placement = static_cast<CGEventTapPlacement>(info[1].ToNumber().Uint32Value());
-  options.options = static_cast<CGEventTapOptions>(info[2].ToNumber().Uint32Value());
-  options.mask = info[3].As<Napi::BigInt>().Uint64Value(&lossless);
-  options.add_mode = info[4].As<Napi::String>().Utf8Value();
-  options.run_mode = info[5].As<Napi::String>().Utf8Value();
-  options.reenable = info[6].ToBoolean().Value();
-  options.verdict = VerdictNamed(info[7].As<Napi::String>().Utf8Value());
-  options.stamp = info[8].ToNumber().Int64Value();
-  options.record = info.Length() < 10 || info[9].ToBoolean().Value();
-  auto probe = std::make_unique<ProbeTap>(options);
-  if (!probe->Start()) return Napi::Number::New(env, 0);
-  Probes& probes = ProbesOf(env);
-  const int id = probes.next_id++;
-  probes.live.emplace(id, std::move(probe));
-  return Napi::Number::New(env, id);
-}
-
-ProbeTap* ProbeArg(const Napi::CallbackInfo& info) {
-  if (info.Length() < 1 || !info[0].IsNumber()) return nullptr;
-  Probes& probes = ProbesOf(info.Env());
-  auto found = probes.live.find(info[0].As<Napi::Number>().Int32Value());
-  return found == probes.live.end() ? nullptr : found->second.get();
-}
-
-Napi::Value ProbeCalls(const Napi::CallbackInfo& info) {
-  Napi::Env env = info.Env();
-  ProbeTap* probe = ProbeArg(info);
-  if (probe == nullptr) return env.Null();
-  const std::vector<desktop_sim_fixture::ProbeCall> calls = probe->Calls();
-  Napi::Array result = Napi::Array::New(env, calls.size());
-  for (size_t i = 0; i < calls.size(); ++i) {
-    Napi::Object call = Napi::Object::New(env);
-    call.Set("type", Napi::Number::New(env, calls[i].type));
-    call.Set("button", Napi::Number::New(env, static_cast<double>(calls[i].button)));
-    call.Set("keycode", Napi::Number::New(env, static_cast<double>(calls[i].keycode)));
-    call.Set("flags", Unsigned64(env, calls[i].flags));
-    call.Set("x", Napi::Number::New(env, calls[i].x));
-    call.Set("y", Napi::Number::New(env, calls[i].y));
-    call.Set("onProbeThread", Napi::Boolean::New(env, calls[i].on_probe_thread));
-    result.Set(static_cast<uint32_t>(i), call);
-  }
-  return result;
-}
-
-Napi::Value ProbeCallCount(const Napi::CallbackInfo& info) {
-  ProbeTap* probe = ProbeArg(info);
-  if (probe == nullptr) return info.Env().Null();
-  return Napi::Number::New(info.Env(), static_cast<double>(probe->CallCount()));
-}
-
-Napi::Value ProbeSetVerdict(const Napi::CallbackInfo& info) {
-  ProbeTap* probe = ProbeArg(info);
-  if (probe != nullptr && info.Length() > 1 && info[1].IsString()) {
-    probe->SetVerdict(VerdictNamed(info[1].As<Napi::String>().Utf8Value()));
-  }
-  return info.Env().Undefined();
-}
-
-Napi::Value ProbeUnblock(const Napi::CallbackInfo& info) {
-  if (ProbeTap* probe = ProbeArg(info)) probe->Unblock();
-  return info.Env().Undefined();
-}
-
-Napi::Value ProbePause(const Napi::CallbackInfo& info) {
-  if (ProbeTap* probe = ProbeArg(info)) probe->Pause(info.Length() > 1 && info[1].ToBoolean());
-  return info.Env().Undefined();
-}
-
-Napi::Value ProbeWaitCalls(const Napi::CallbackInfo& info) {
-  ProbeTap* probe = ProbeArg(info);
-  if (probe == nullptr || info.Length() < 3) return Napi::Boolean::New(info.Env(), false);
-  const bool reached = probe->WaitCalls(info[1].ToNumber().Uint32Value(),
-                                        static_cast<int>(info[2].ToNumber().Int32Value()));
-  return Napi::Boolean::New(info.Env(), reached);
-}
-
-Napi::Value ProbeStop(const Napi::CallbackInfo& info) {
-  Napi::Env env = info.Env();
-  if (info.Length() < 1 || !info[0].IsNumber()) return Napi::Boolean::New(env, false);
-  Probes& probes = ProbesOf(env);
-  auto found = probes.live.find(info[0].As<Napi::Number>().Int32Value());
-  if (found == probes.live.end()) return Napi::Boolean::New(env, false);
-  found->second->Stop();
-  probes.live.erase(found);
-  return Napi::Boolean::New(env, true);
-}
-
 // --- accessibility ---
 
 // Reads the desktop that index.js validated and flattened (elements by number, refs resolved):
@@ -757,14 +627,6 @@ constexpr Export kExports[] = {
     {"appEventCount", AppEventCount},
     {"callbackStats", CallbackStats},
     {"resetCallbackStats", ResetCallbackStats},
-    {"probeStart", ProbeStart},
-    {"probeCalls", ProbeCalls},
-    {"probeCallCount", ProbeCallCount},
-    {"probeSetVerdict", ProbeSetVerdict},
-    {"probeUnblock", ProbeUnblock},
-    {"probePause", ProbePause},
-    {"probeWaitCalls", ProbeWaitCalls},
-    {"probeStop", ProbeStop},
     {"posted", Posted},
     {"postedCount", PostedCount},
     {"clearPosted", ClearPosted},

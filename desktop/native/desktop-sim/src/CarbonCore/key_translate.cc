@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "internal.h"
+#include "world/internal.h"
 
 namespace desktop_sim {
 namespace {

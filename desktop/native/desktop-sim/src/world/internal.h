@@ -323,7 +323,7 @@ __CFString* MakeString(const std::u16string& units);
 // The UTF-16 form of well-formed UTF-8 text; empty for anything else.
 std::u16string Utf16FromUtf8(const char* text);
 
-// --- arrays, numbers and accessibility objects (values.cc, ax.cc; lock held) ---
+// --- arrays, numbers and accessibility objects (values.cc, the accessibility files; lock held) ---
 // Gives up what the object holds (an array its items, an element its desktop).
 void FreeValuePayload(Object* object);
 void DestroyValueObject(Object* object);

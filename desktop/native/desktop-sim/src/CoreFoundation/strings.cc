@@ -1,6 +1,6 @@
 // CFString: UTF-16 content, creation from UTF-8, ASCII, Latin-1, UTF-16 and UTF-32 bytes, and
 // conversion back out. Other encodings are not modelled: creation answers NULL, conversion 0.
-#include "internal.h"
+#include "world/internal.h"
 
 #include <cstring>
 

@@ -3,9 +3,9 @@
 // and which layers Command selects. Each layout is turned into a 'uchr' resource laid out as
 // UnicodeUtilities.h describes it, so that UCKeyTranslate reads it the way it reads the real
 // ones. Sources of the characters: the README ("Keyboard layouts").
-#include "keyboard_layouts.h"
+#include "world/keyboard_layouts.h"
 
-#include "internal.h"
+#include "world/internal.h"
 
 #include <array>
 #include <cstring>
